@@ -1,0 +1,22 @@
+// Private window messages shared between the program's windows and threads.
+#pragma once
+
+#include "app/win32.h"
+
+// A task changed: wParam is its index, or (WPARAM)-1 when tasks were added or removed; lParam 0.
+constexpr UINT WM_TASK_UPDATE = WM_USER + 100;
+// Lay the list out again and make sure the browser exists and fits.
+constexpr UINT WM_LAYOUT_AND_BROWSER = WM_USER + 200;
+constexpr UINT WM_WEBVIEW2_INIT = WM_USER + 201;
+constexpr UINT WM_WEBVIEW2_READY = WM_USER + 202;
+constexpr UINT WM_DEFERRED_NAVIGATE = WM_USER + 300;
+// Mouse events of the tray icon, sent by the shell to the tray window.
+constexpr UINT WM_TRAY_CALLBACK = WM_APP + 1;
+// Asks the tray window to show (creating it if needed) the download window. Other threads and a
+// second instance post it, because the download window may only be created on the UI thread.
+constexpr UINT WM_SHOW_DOWNLOAD_WINDOW = WM_APP + 2;
+
+constexpr WPARAM kAllTasksChanged = static_cast<WPARAM>(-1);
+// Asks the tray window to format its tip again from the current port (the HTTP thread changes the
+// port; the tray icon is only touched on the UI thread).
+constexpr UINT WM_REFRESH_TRAY_TIP = WM_APP + 3;

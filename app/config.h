@@ -1,0 +1,46 @@
+// The program's settings: one record, loaded from "TarnDown.ini" beside the executable and written
+// back at every change. The record is shared by the user-interface, HTTP and worker threads, so it
+// is private to config.cpp: read it as a whole with GetConfig() and change it with UpdateConfig().
+#pragma once
+
+#include <functional>
+#include <string>
+
+constexpr int kDefaultPort = 61206;
+constexpr const wchar_t* kDefaultDownloadDir = L"D:\\Downloads";
+constexpr const wchar_t* kDefaultDevDir = L"D:\\996\\100\\VezOdevor\\dev";
+constexpr const wchar_t* kConfigFileName = L"TarnDown.ini";
+constexpr const wchar_t* kConfigSection = L"Settings";
+
+struct AppConfig {
+    int port = kDefaultPort;
+    std::wstring downloadDir = kDefaultDownloadDir;
+    std::wstring devDir = kDefaultDevDir;
+    bool autoExtract = true;
+    bool autoCopyToDev = true;
+    // Kept in the file for users who set it; nothing in the program acts on it.
+    bool startMinimized = false;
+};
+
+// Set once by LoadConfig on the user-interface thread before any other thread starts.
+extern std::wstring g_exeDir;
+extern std::wstring g_configPath;
+
+// Reads the settings beside the running executable, creating the file with defaults on first run,
+// and makes sure both directories exist.
+void LoadConfig();
+// Same, as if the executable were at `exePath`. Used by LoadConfig and by tests.
+void LoadConfigForExecutable(const std::wstring& exePath);
+
+// A consistent copy of every setting, taken under the settings lock.
+AppConfig GetConfig();
+
+// Applies `change` to the settings under the lock, then writes them to the file.
+void UpdateConfig(const std::function<void(AppConfig&)>& change);
+
+// Writes all six keys of the current settings to g_configPath. Concurrent calls are serialised.
+void SaveConfig();
+
+// Creates every missing directory along `path` (either separator). True when the path exists
+// afterwards; false for an empty path.
+bool CreateDirectoryRecursive(const std::wstring& path);

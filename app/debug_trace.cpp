@@ -1,0 +1,5 @@
+#include "app/debug_trace.h"
+
+void DebugTrace(const wchar_t* format, ...) {
+    (void)format;
+}

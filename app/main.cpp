@@ -1,0 +1,5 @@
+#include "app/app_main.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    return RunApplication(instance);
+}

@@ -1,0 +1,110 @@
+# Shared by scripts/build, scripts/run, scripts/test and scripts/screenshot: installs what is
+# missing, builds, and prepares a private Wine prefix with a D: drive and CJK fonts.
+# Everything the machine needs is installed from here, so a fresh machine (and CI) works.
+
+set -euo pipefail
+
+TARN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TARN_VAR="${TARN_VAR:-$TARN_ROOT/var}"
+TARN_BUILD="${TARN_BUILD:-$TARN_ROOT/build}"
+TARN_7ZIP_BIN_VERSION="5.2.0"   # npm package 7zip-bin, which ships win/x64/7za.exe
+export WINEPREFIX="${WINEPREFIX:-$TARN_VAR/wine}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEARCH=win64
+# Keep Wine from asking to install Mono or Gecko: the program needs neither.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+TARN_DEB_PACKAGES=(cmake make googletest g++-mingw-w64-x86-64-posix wine64 xvfb fonts-wqy-microhei
+  curl python3 x11-utils imagemagick)
+
+tarn_log() { printf '[tarn] %s\n' "$*" >&2; }
+
+tarn_install_packages() {
+  local missing=()
+  local pkg
+  for pkg in "${TARN_DEB_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  # Node.js may come from outside Debian with its own npm; only ask Debian when npm is missing.
+  command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+  if [ ${#missing[@]} -gt 0 ]; then
+    tarn_log "installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -q >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
+  fi
+}
+
+# The real 7-Zip for Windows, used by the extraction tests and copied beside the test programs.
+tarn_install_7zip() {
+  local dir="$TARN_VAR/npm"
+  TARN_7ZA="$dir/node_modules/7zip-bin/win/x64/7za.exe"
+  if [ ! -f "$TARN_7ZA" ]; then
+    tarn_log "installing 7zip-bin@$TARN_7ZIP_BIN_VERSION"
+    mkdir -p "$dir"
+    (cd "$dir" && npm install --no-audit --no-fund --silent --no-save "7zip-bin@$TARN_7ZIP_BIN_VERSION" >/dev/null)
+  fi
+  export TARN_7ZA
+}
+
+tarn_build() {
+  local jobs
+  jobs="$(nproc 2>/dev/null || echo 2)"
+  cmake -S "$TARN_ROOT" -B "$TARN_BUILD" \
+    -DCMAKE_TOOLCHAIN_FILE="$TARN_ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE="${TARN_BUILD_TYPE:-Release}" "$@" >/dev/null
+  cmake --build "$TARN_BUILD" -j "$jobs"
+}
+
+# A display for the program's windows: the caller's, or a private Xvfb.
+tarn_start_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    return
+  fi
+  local fifo display
+  fifo="$(mktemp -u)"
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
+  TARN_XVFB_PID=$!
+  read -r display <"$fifo"
+  rm -f "$fifo"
+  export DISPLAY=":$display"
+  tarn_log "Xvfb on $DISPLAY (pid $TARN_XVFB_PID)"
+}
+
+tarn_reg_add() {
+  wine reg add "$1" /v "$2" /d "$3" /f >/dev/null 2>&1
+}
+
+# A persistent wineserver makes each Wine process start in milliseconds. Its standard streams go
+# to /dev/null so that no pipeline waits for it.
+tarn_start_wine() {
+  mkdir -p "$TARN_VAR"
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  TARN_STARTED_WINESERVER=1
+  if [ ! -f "$WINEPREFIX/.tarn-ready" ]; then
+    tarn_log "creating Wine prefix $WINEPREFIX"
+    wineboot -i </dev/null >/dev/null 2>&1 || true
+    wineserver -w </dev/null >/dev/null 2>&1 || true
+    wineserver -p </dev/null >/dev/null 2>&1 || true
+    local font
+    for font in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "MS Sans Serif" "System" \
+      "SimSun" "Segoe UI" "宋体" "微软雅黑" "Microsoft YaHei"; do
+      tarn_reg_add 'HKCU\Software\Wine\Fonts\Replacements' "$font" "WenQuanYi Micro Hei"
+    done
+    touch "$WINEPREFIX/.tarn-ready"
+  fi
+  # The default settings use D:\; give Wine a D: drive inside var/.
+  mkdir -p "$TARN_VAR/d-drive"
+  ln -sfn "$TARN_VAR/d-drive" "$WINEPREFIX/dosdevices/d:"
+}
+
+tarn_stop_started() {
+  if [ -n "${TARN_STARTED_WINESERVER:-}" ]; then
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+  fi
+  if [ -n "${TARN_XVFB_PID:-}" ]; then
+    kill "$TARN_XVFB_PID" 2>/dev/null || true
+  fi
+}

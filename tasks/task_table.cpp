@@ -1,0 +1,170 @@
+#include "tasks/task_table.h"
+
+#include "app/app_messages.h"
+#include "app/app_state.h"
+#include "app/debug_trace.h"
+#include "tasks/task_worker.h"
+
+#include <cstdio>
+#include <system_error>
+#include <thread>
+
+std::mutex g_taskMutex;
+std::vector<DownloadTask> g_taskTable;
+
+namespace {
+
+constexpr const char* kWorkerStartFailedText = "Failed to start worker thread";
+
+std::uint64_t g_nextTaskSerial = 1;  // guarded by g_taskMutex
+
+void LaunchDetachedWorker(const TaskRef& ref) {
+    std::thread(RunTaskWorker, ref).detach();
+}
+
+TaskThreadLauncher g_taskThreadLauncher = LaunchDetachedWorker;
+
+void PostToDownloadWindow(WPARAM wParam) {
+    const HWND window = g_hDownloadWnd.load();
+    if (window) {
+        PostMessageW(window, WM_TASK_UPDATE, wParam, 0);
+    }
+}
+
+}  // namespace
+
+bool IsFinalStatus(TaskStatus status) {
+    return status == TaskStatus::Completed || status == TaskStatus::Failed ||
+           status == TaskStatus::AlreadyExists;
+}
+
+const char* TaskStatusApiWord(TaskStatus status) {
+    switch (status) {
+        case TaskStatus::Queued: return "queued";
+        case TaskStatus::Downloading: return "downloading";
+        case TaskStatus::Extracting: return "extracting";
+        case TaskStatus::Copying: return "copying";
+        case TaskStatus::Completed: return "completed";
+        case TaskStatus::Failed: return "failed";
+        // A word of its own, so that API clients waiting for a final status see one.
+        case TaskStatus::AlreadyExists: return "already_exists";
+        default: return "pending";
+    }
+}
+
+const wchar_t* TaskStatusListWord(TaskStatus status) {
+    switch (status) {
+        case TaskStatus::Queued: return L"排队中";
+        case TaskStatus::Downloading: return L"下载中";
+        case TaskStatus::Extracting: return L"解压中";
+        case TaskStatus::Copying: return L"复制中";
+        case TaskStatus::Completed: return L"已完成";
+        case TaskStatus::Failed: return L"失败";
+        case TaskStatus::AlreadyExists: return L"已存在";
+        default: return L"等待中";
+    }
+}
+
+const char* TaskStatusPageWord(TaskStatus status) {
+    switch (status) {
+        case TaskStatus::Queued: return "Queued";
+        case TaskStatus::Downloading: return "Downloading";
+        case TaskStatus::Extracting: return "Extracting";
+        case TaskStatus::Copying: return "Copying";
+        case TaskStatus::Completed: return "Completed";
+        case TaskStatus::Failed: return "Failed";
+        case TaskStatus::AlreadyExists: return "Already Exists";
+        default: return "Pending";
+    }
+}
+
+// Takes g_taskMutex.
+TaskRef AppendTask(DownloadTask task) {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    task.serial = g_nextTaskSerial++;
+    const std::uint64_t serial = task.serial;
+    g_taskTable.push_back(std::move(task));
+    return TaskRef{g_taskTable.size() - 1, serial};
+}
+
+bool IsLiveTaskLocked(const TaskRef& ref) {
+    return ref.index < g_taskTable.size() && g_taskTable[ref.index].serial == ref.serial;
+}
+
+// Takes g_taskMutex; posts (never sends) while holding it, so it never waits for the window.
+bool UpdateTaskStatus(const TaskRef& ref, TaskStatus status, int progress, const std::string& error) {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    if (!IsLiveTaskLocked(ref)) {
+        return false;
+    }
+    DownloadTask& task = g_taskTable[ref.index];
+    task.status = status;
+    task.progress = progress;
+    if (!error.empty()) {
+        task.error = error;
+    }
+    if (IsFinalStatus(status)) {
+        GetLocalTime(&task.finishTime);
+        task.hasFinishTime = true;
+    }
+    PostToDownloadWindow(static_cast<WPARAM>(ref.index));
+    return true;
+}
+
+// Takes g_taskMutex; `change` must only assign fields.
+bool UpdateTaskFields(const TaskRef& ref, const std::function<void(DownloadTask&)>& change) {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    if (!IsLiveTaskLocked(ref)) {
+        return false;
+    }
+    change(g_taskTable[ref.index]);
+    return true;
+}
+
+// Takes g_taskMutex.
+bool CopyTask(const TaskRef& ref, DownloadTask* out) {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    if (!IsLiveTaskLocked(ref)) {
+        return false;
+    }
+    *out = g_taskTable[ref.index];
+    return true;
+}
+
+// Takes g_taskMutex. Serials keep counting, so a cleared task's worker can never match a new task.
+void ClearTasks() {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    g_taskTable.clear();
+}
+
+// Takes g_taskMutex.
+size_t TaskCount() {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    return g_taskTable.size();
+}
+
+std::wstring MakeTimestamp() {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    wchar_t text[32] = {};
+    swprintf(text, sizeof(text) / sizeof(text[0]), L"%04d%02d%02d_%02d%02d%02d", now.wYear, now.wMonth,
+             now.wDay, now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
+void NotifyTaskListChanged() {
+    PostToDownloadWindow(kAllTasksChanged);
+}
+
+void StartTaskWorker(const TaskRef& ref) {
+    try {
+        g_taskThreadLauncher(ref);
+    } catch (const std::system_error& error) {
+        DebugTrace(L"StartTaskWorker: thread creation failed (%d)", error.code().value());
+        UpdateTaskStatus(ref, TaskStatus::Failed, 0, kWorkerStartFailedText);
+    }
+}
+
+void SetTaskThreadLauncherForTesting(TaskThreadLauncher launcher) {
+    g_taskThreadLauncher = launcher ? launcher : LaunchDetachedWorker;
+}

@@ -1,0 +1,95 @@
+// The table of download tasks. A task's identifier in every view is its index in g_taskTable; a
+// worker additionally holds the task's serial number, so that after ClearTasks its updates can
+// never land on a newer task that reuses the index.
+#pragma once
+
+#include "app/win32.h"
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+enum class TaskStatus : std::int32_t {
+    Queued = 0,
+    Pending = 1,
+    Downloading = 2,
+    Extracting = 3,
+    Copying = 4,
+    Completed = 5,
+    Failed = 6,
+    AlreadyExists = 7,
+};
+
+struct DownloadTask {
+    std::string url;                // UTF-8
+    std::string name;               // UTF-8, already cleaned by CleanTaskName
+    std::string category;           // UTF-8
+    std::wstring filePath;          // where the download is written
+    std::wstring extractDir;        // set once extraction succeeded
+    std::wstring copyDestDir;       // first destination directory of the classified copy
+    std::wstring copyFirstItem;     // destination of the first item the classified copy moved
+    std::wstring leftoverDir;       // extraction directory still holding unclassified entries
+    TaskStatus status = TaskStatus::Pending;
+    std::int32_t progress = 0;      // percent of the current stage
+    std::string error;              // UTF-8: why it failed, or a note on a completed task
+    SYSTEMTIME finishTime = {};     // local time of the last final status
+    bool hasFinishTime = false;
+    std::uint64_t serial = 0;       // unique per process; assigned by AppendTask
+};
+
+// Names one task for its whole life: index plus the serial it had when created.
+struct TaskRef {
+    size_t index = 0;
+    std::uint64_t serial = 0;
+};
+
+// Guards g_taskTable and every record in it. Not recursive. Hold it only to copy or assign fields
+// and to post messages; never while waiting for another lock, a thread or the network.
+extern std::mutex g_taskMutex;
+extern std::vector<DownloadTask> g_taskTable;
+
+bool IsFinalStatus(TaskStatus status);
+// The words each view shows for a status; any value outside the enumeration shows as pending.
+const char* TaskStatusApiWord(TaskStatus status);
+const wchar_t* TaskStatusListWord(TaskStatus status);
+const char* TaskStatusPageWord(TaskStatus status);
+
+// Appends a complete record (its serial is assigned here) and returns its reference.
+TaskRef AppendTask(DownloadTask task);
+
+// Sets status and progress of the task `ref` names; a non-empty error replaces the stored text;
+// a final status stamps the local finish time. Posts WM_TASK_UPDATE with the index to the download
+// window. Returns false, changing and posting nothing, when the task no longer exists.
+bool UpdateTaskStatus(const TaskRef& ref, TaskStatus status, int progress, const std::string& error);
+
+// Runs `change` on the task's record under the lock if it still exists; false when it does not.
+bool UpdateTaskFields(const TaskRef& ref, const std::function<void(DownloadTask&)>& change);
+
+// Copies the task's record under the lock; false when it no longer exists.
+bool CopyTask(const TaskRef& ref, DownloadTask* out);
+
+// Caller holds g_taskMutex. True when `ref` still names the same task.
+bool IsLiveTaskLocked(const TaskRef& ref);
+
+// Removes every task. Workers still running keep going, but their updates are dropped.
+void ClearTasks();
+
+// Number of tasks, read under the lock.
+size_t TaskCount();
+
+// Current local time as "YYYYMMDD_HHMMSS".
+std::wstring MakeTimestamp();
+
+// Posts WM_TASK_UPDATE with wParam -1 to the download window when one exists.
+void NotifyTaskListChanged();
+
+// Starts a detached thread running RunTaskWorker(ref). When no thread can be started the task is
+// marked Failed instead of staying pending forever.
+void StartTaskWorker(const TaskRef& ref);
+
+// Test seam: how StartTaskWorker starts a thread. The default starts and detaches a std::thread;
+// it may throw std::system_error.
+using TaskThreadLauncher = void (*)(const TaskRef& ref);
+void SetTaskThreadLauncherForTesting(TaskThreadLauncher launcher);

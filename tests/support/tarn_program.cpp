@@ -1,0 +1,124 @@
+#include "tests/support/tarn_program.h"
+
+#include "app/tray_window.h"
+
+namespace {
+
+constexpr DWORD kPollIntervalMs = 20;
+constexpr DWORD kKillWaitMs = 5000;
+
+struct FindWindowQuery {
+    DWORD processId;
+    const wchar_t* className;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
+    auto* query = reinterpret_cast<FindWindowQuery*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[128] = {};
+    GetClassNameW(window, className, 128);
+    if (owner == query->processId && wcscmp(className, query->className) == 0) {
+        query->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+UniqueHandle StartProcess(const std::wstring& exePath, DWORD* processId) {
+    std::wstring commandLine = L"\"" + exePath + L"\"";
+    const std::wstring directory = exePath.substr(0, exePath.find_last_of(L'\\'));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.c_str(), &startup, &info)) {
+        return UniqueHandle();
+    }
+    CloseHandle(info.hThread);
+    *processId = info.dwProcessId;
+    return UniqueHandle(info.hProcess);
+}
+
+}  // namespace
+
+TarnProgram::TarnProgram() : dir_(L"prog") {
+    CopyFileW((TestProgramDirectory() + L"\\TarnDown.exe").c_str(), exePath().c_str(), FALSE);
+}
+
+TarnProgram::~TarnProgram() {
+    if (process_) {
+        DWORD exitCode = 0;
+        if (!WaitForExit(0, &exitCode)) {
+            RequestExit();
+            if (!WaitForExit(kKillWaitMs, &exitCode)) {
+                TerminateProcess(process_.get(), 1);
+                WaitForSingleObject(process_.get(), kKillWaitMs);
+            }
+        }
+    }
+}
+
+void TarnProgram::WriteSettings(const ProgramSettings& settings) {
+    const std::wstring downloadDir = settings.downloadDir.empty() ? dir_ / L"downloads" : settings.downloadDir;
+    const std::wstring devDir = settings.devDir.empty() ? dir_ / L"dev" : settings.devDir;
+    const std::wstring text = L"[Settings]\r\nPort=" + std::to_wstring(settings.port) + L"\r\nDownloadDir=" +
+                              downloadDir + L"\r\nDevDir=" + devDir + L"\r\nAutoExtract=" +
+                              (settings.autoExtract ? L"1" : L"0") + L"\r\nAutoCopyToDev=" +
+                              (settings.autoCopyToDev ? L"1" : L"0") + L"\r\nStartMinimized=0\r\n";
+    WriteFileBytes(configPath(), std::string("\xFF\xFE") + Utf16LeBytes(text));
+}
+
+bool TarnProgram::Start() {
+    process_ = StartProcess(exePath(), &processId_);
+    return process_.valid();
+}
+
+HWND TarnProgram::WaitForTrayWindow(DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const HWND window = FindProcessWindow(processId_, L"TarnDownloader_Main");
+        if (window || GetTickCount() - start >= timeoutMs) {
+            return window;
+        }
+        if (WaitForSingleObject(process_.get(), kPollIntervalMs) == WAIT_OBJECT_0) {
+            return nullptr;
+        }
+    }
+}
+
+bool TarnProgram::RequestExit() {
+    const HWND tray = FindProcessWindow(processId_, L"TarnDownloader_Main");
+    return tray && PostMessageW(tray, WM_COMMAND, IDM_TRAY_EXIT, 0);
+}
+
+bool TarnProgram::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
+    if (!process_ || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    GetExitCodeProcess(process_.get(), exitCode);
+    return true;
+}
+
+long RunProgramToExit(const std::wstring& exePath, DWORD timeoutMs) {
+    DWORD processId = 0;
+    UniqueHandle process = StartProcess(exePath, &processId);
+    if (!process) {
+        return -1;
+    }
+    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), kKillWaitMs);
+        return -1;
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.get(), &exitCode);
+    return static_cast<long>(exitCode);
+}
+
+HWND FindProcessWindow(DWORD processId, const wchar_t* className) {
+    FindWindowQuery query{processId, className, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&query));
+    return query.found;
+}

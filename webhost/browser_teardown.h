@@ -1,0 +1,4 @@
+// Releases the embedded browser control and its host window.
+#pragma once
+
+void DestroyWebBrowserControl();
