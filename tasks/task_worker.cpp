@@ -1,8 +1,139 @@
 #include "tasks/task_worker.h"
 
+#include "api/text_convert.h"
+#include "app/config.h"
 #include "app/debug_trace.h"
+#include "app/win32.h"
+#include "tasks/archive_extraction.h"
+#include "tasks/classified_copy.h"
+#include "tasks/http_download.h"
 
-// The download pipeline is not built yet: a new task stays Pending.
+#include <shellapi.h>
+
+#include <exception>
+
+namespace {
+
+constexpr const char* kCopyFailedText = "Failed to copy file to development directory";
+constexpr const char* kInternalErrorText = "Internal error";
+
+void OpenFolderInFileManager(const std::wstring& folder) {
+    ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+FolderOpener g_folderOpener = OpenFolderInFileManager;
+
+void ReportFailure(const TaskRef& ref, const std::string& error) {
+    UpdateTaskStatus(ref, TaskStatus::Failed, 0, error);
+}
+
+// Sorts the extracted entries into the development directory and sets the final status.
+void RunClassifiedCopy(const TaskRef& ref, const std::wstring& sourceDir, const std::wstring& devDir) {
+    CreateDirectoryRecursive(devDir);
+    const ClassifiedCopyResult copy = ClassifiedCopy(sourceDir, devDir);
+    UpdateTaskFields(ref, [&copy](DownloadTask& task) {
+        task.copyDestDir = copy.firstDestDir;
+        task.copyFirstItem = copy.firstMovedPath;
+        task.leftoverDir = copy.leftoverDir;
+    });
+    if (copy.existingCount > 0) {
+        UpdateTaskStatus(ref, TaskStatus::AlreadyExists, 100, std::string());
+        return;
+    }
+    if (copy.leftoverDir.empty()) {
+        // The extraction directory is gone: every entry now lives in the development directory.
+        UpdateTaskFields(ref, [](DownloadTask& task) { task.extractDir.clear(); });
+        UpdateTaskStatus(ref, TaskStatus::Completed, 100, std::string());
+        return;
+    }
+    g_folderOpener(copy.leftoverDir);
+    UpdateTaskStatus(ref, TaskStatus::Completed, 100, kLeftoverNote);
+}
+
+// The downloaded file itself, under the task's name, in devDir\<name>\<name>.zip.
+bool CopyDownloadedFile(const DownloadTask& task, const std::wstring& devDir) {
+    const std::wstring name = Utf8ToWide(task.name);
+    const std::wstring targetDir = devDir + L"\\" + name;
+    CreateDirectoryRecursive(targetDir);
+    const std::wstring target = targetDir + L"\\" + name + L".zip";
+    if (!CopyFileW(task.filePath.c_str(), target.c_str(), FALSE)) {
+        const DWORD lastError = GetLastError();
+        DebugTrace(L"RunTaskWorker: cannot copy to %s (%lu)", target.c_str(), lastError);
+        return false;
+    }
+    return true;
+}
+
+void RunPipeline(const TaskRef& ref) {
+    DownloadTask task;
+    if (!CopyTask(ref, &task)) {
+        return;
+    }
+
+    UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string());
+    std::string error;
+    const ProgressCallback downloadProgress = [ref](int percent) {
+        UpdateTaskStatus(ref, TaskStatus::Downloading, percent, std::string());
+    };
+    if (!DownloadFile(Utf8ToWide(task.url), task.filePath, downloadProgress, error)) {
+        ReportFailure(ref, error);
+        return;
+    }
+
+    const std::wstring name = Utf8ToWide(task.name);
+    const AppConfig extractConfig = GetConfig();
+    std::wstring extractDir;
+    if (extractConfig.autoExtract) {
+        UpdateTaskStatus(ref, TaskStatus::Extracting, 0, std::string());
+        extractDir = extractConfig.downloadDir + L"\\" + name;
+        const ProgressCallback extractProgress = [ref](int percent) {
+            UpdateTaskStatus(ref, TaskStatus::Extracting, percent, std::string());
+        };
+        // The archive is deleted only once the extractor reported success; on any failure it is
+        // the only complete copy of the download.
+        if (!ExtractArchive(task.filePath, extractDir, extractProgress, error)) {
+            ReportFailure(ref, error);
+            return;
+        }
+        DeleteFileW(task.filePath.c_str());
+        UpdateTaskFields(ref, [&extractDir](DownloadTask& record) { record.extractDir = extractDir; });
+    }
+
+    const AppConfig copyConfig = GetConfig();
+    if (copyConfig.autoCopyToDev && !copyConfig.devDir.empty()) {
+        UpdateTaskStatus(ref, TaskStatus::Copying, 0, std::string());
+        if (extractConfig.autoExtract) {
+            RunClassifiedCopy(ref, extractDir, copyConfig.devDir);
+            return;
+        }
+        if (!CopyDownloadedFile(task, copyConfig.devDir)) {
+            ReportFailure(ref, kCopyFailedText);
+            return;
+        }
+    }
+    UpdateTaskStatus(ref, TaskStatus::Completed, 100, std::string());
+}
+
+}  // namespace
+
+// Thread entry: nothing may escape it, so any exception ends the task as failed.
 void RunTaskWorker(TaskRef ref) {
-    DebugTrace(L"RunTaskWorker: pipeline not available, task %u stays pending", static_cast<unsigned>(ref.index));
+    try {
+        RunPipeline(ref);
+    } catch (const std::exception& exception) {
+        DebugTrace(L"RunTaskWorker: %hs", exception.what());
+        try {
+            ReportFailure(ref, kInternalErrorText);
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            ReportFailure(ref, kInternalErrorText);
+        } catch (...) {
+        }
+    }
+}
+
+void SetFolderOpenerForTesting(FolderOpener opener) {
+    g_folderOpener = opener ? opener : OpenFolderInFileManager;
 }

@@ -1,0 +1,187 @@
+#include "tasks/archive_extraction.h"
+
+#include "app/config.h"
+#include "app/debug_trace.h"
+#include "app/unique_handle.h"
+#include "app/win32.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kWaitStepMs = 1000;
+// The estimate climbs from 0 to 98 over this many seconds, then stays at 99 until the end.
+constexpr unsigned kEstimateSeconds = 60;
+constexpr int kHighestEstimate = 99;
+constexpr DWORD kEnvValueChars = 260;
+// After ending a hung extractor, how long to wait for it to go before closing its handle.
+constexpr DWORD kTerminateWaitMs = 5000;
+constexpr UINT kTerminatedExitCode = 1;
+
+constexpr const char* kStartFailedText = "Failed to create extraction process";
+constexpr const char* kUnsafePathText = "Archive path cannot be passed to the extractor";
+constexpr const char* kTimedOutText = "Extraction did not finish in time";
+constexpr const char* kWaitFailedText = "Extraction could not be waited for";
+
+bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring ReadEnvironment(const wchar_t* name) {
+    wchar_t value[kEnvValueChars] = {};
+    const DWORD length = GetEnvironmentVariableW(name, value, kEnvValueChars);
+    if (length == 0 || length >= kEnvValueChars) {
+        return std::wstring();
+    }
+    return std::wstring(value, length);
+}
+
+bool HasDoubleQuote(const std::wstring& text) {
+    return text.find(L'"') != std::wstring::npos;
+}
+
+bool IsPowerShellSingleQuote(wchar_t ch) {
+    return ch == L'\'' || ch == L'\u2018' || ch == L'\u2019' || ch == L'\u201A' || ch == L'\u201B';
+}
+
+int EstimateForSecond(unsigned second) {
+    const unsigned estimate = second * 100 / kEstimateSeconds;
+    return estimate > static_cast<unsigned>(kHighestEstimate) ? kHighestEstimate : static_cast<int>(estimate);
+}
+
+std::string FormatExitCodeError(DWORD exitCode) {
+    char text[64] = {};
+    std::snprintf(text, sizeof(text), "Extraction failed with exit code %lu",
+                  static_cast<unsigned long>(exitCode));
+    return text;
+}
+
+// Started like every helper process of the program: no window, handles not inherited.
+bool StartHidden(std::wstring commandLine, UniqueHandle* process) {
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+    writable.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+        const DWORD lastError = GetLastError();
+        DebugTrace(L"ExtractArchive: cannot start %s (%lu)", commandLine.c_str(), lastError);
+        return false;
+    }
+    CloseHandle(info.hThread);
+    process->reset(info.hProcess);
+    return true;
+}
+
+void EndProcess(HANDLE process) {
+    TerminateProcess(process, kTerminatedExitCode);
+    WaitForSingleObject(process, kTerminateWaitMs);
+}
+
+}  // namespace
+
+std::wstring FindSevenZip() {
+    std::vector<std::wstring> candidates;
+    candidates.push_back(g_exeDir + L"\\7za.exe");
+    for (const wchar_t* variable : {L"ProgramFiles", L"ProgramFiles(x86)"}) {
+        const std::wstring folder = ReadEnvironment(variable);
+        if (!folder.empty()) {
+            candidates.push_back(folder + L"\\7-Zip\\7za.exe");
+        }
+    }
+    for (const std::wstring& candidate : candidates) {
+        if (PathExists(candidate)) {
+            return candidate;
+        }
+    }
+    return std::wstring();
+}
+
+std::wstring BuildSevenZipCommandLine(const std::wstring& sevenZip, const std::wstring& archive,
+                                      const std::wstring& destination) {
+    if (HasDoubleQuote(sevenZip) || HasDoubleQuote(archive) || HasDoubleQuote(destination)) {
+        return std::wstring();
+    }
+    return L"\"" + sevenZip + L"\" x -y -o\"" + destination + L"\" \"" + archive + L"\"";
+}
+
+std::wstring QuotePowerShellLiteral(const std::wstring& text) {
+    std::wstring quoted = L"'";
+    for (wchar_t ch : text) {
+        quoted.push_back(ch);
+        if (IsPowerShellSingleQuote(ch)) {
+            quoted.push_back(ch);
+        }
+    }
+    quoted.push_back(L'\'');
+    return quoted;
+}
+
+std::wstring BuildPowerShellCommandLine(const std::wstring& archive, const std::wstring& destination) {
+    if (HasDoubleQuote(archive) || HasDoubleQuote(destination)) {
+        return std::wstring();
+    }
+    return L"powershell -Command \"Expand-Archive -LiteralPath " + QuotePowerShellLiteral(archive) +
+           L" -DestinationPath " + QuotePowerShellLiteral(destination) + L" -Force\"";
+}
+
+bool ExtractArchive(const std::wstring& archive, const std::wstring& destination, ProgressCallback progress,
+                    std::string& error, unsigned timeLimitSeconds) {
+    CreateDirectoryRecursive(destination);
+    const std::wstring sevenZip = FindSevenZip();
+    const std::wstring commandLine = sevenZip.empty()
+                                         ? BuildPowerShellCommandLine(archive, destination)
+                                         : BuildSevenZipCommandLine(sevenZip, archive, destination);
+    if (commandLine.empty()) {
+        error = kUnsafePathText;
+        return false;
+    }
+    UniqueHandle process;
+    if (!StartHidden(commandLine, &process)) {
+        error = kStartFailedText;
+        return false;
+    }
+
+    for (unsigned second = 0;; ++second) {
+        const DWORD waited = WaitForSingleObject(process.get(), kWaitStepMs);
+        if (waited == WAIT_OBJECT_0) {
+            break;
+        }
+        if (waited != WAIT_TIMEOUT) {
+            const DWORD lastError = GetLastError();
+            DebugTrace(L"ExtractArchive: wait failed (%lu)", lastError);
+            EndProcess(process.get());
+            error = kWaitFailedText;
+            return false;
+        }
+        if (second + 1 >= timeLimitSeconds) {
+            DebugTrace(L"ExtractArchive: still running after %u s, ending it", timeLimitSeconds);
+            EndProcess(process.get());
+            error = kTimedOutText;
+            return false;
+        }
+        if (progress) {
+            progress(EstimateForSecond(second));
+        }
+    }
+
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.get(), &exitCode)) {
+        const DWORD lastError = GetLastError();
+        DebugTrace(L"ExtractArchive: no exit code (%lu)", lastError);
+        error = kWaitFailedText;
+        return false;
+    }
+    if (exitCode != 0) {
+        error = FormatExitCodeError(exitCode);
+        return false;
+    }
+    if (progress) {
+        progress(100);
+    }
+    return true;
+}

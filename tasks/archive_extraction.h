@@ -1,0 +1,39 @@
+// Unpacks a downloaded archive with an external extractor run as a hidden child process: 7-Zip's
+// 7za.exe when one is found, else PowerShell's Expand-Archive.
+#pragma once
+
+#include "tasks/progress_callback.h"
+
+#include <string>
+
+// How long an extraction may run before the extractor is ended and the task fails. Large asset
+// packs on slow disks take minutes; an extractor still busy after this is taken to hang.
+constexpr unsigned kExtractionTimeLimitSeconds = 30 * 60;
+
+// The 7za.exe to use: beside the executable (g_exeDir), then "%ProgramFiles%\7-Zip\7za.exe",
+// then "%ProgramFiles(x86)%\7-Zip\7za.exe"; empty when there is none.
+std::wstring FindSevenZip();
+
+// "<7za>" x -y -o"<dest>" "<archive>". The process is started without a shell, so only the
+// program's own argument splitting applies; a double quote (which no Windows path can hold)
+// makes the result empty.
+std::wstring BuildSevenZipCommandLine(const std::wstring& sevenZip, const std::wstring& archive,
+                                      const std::wstring& destination);
+
+// powershell -Command "Expand-Archive -LiteralPath '<archive>' -DestinationPath '<dest>' -Force".
+// Both paths are PowerShell single-quoted literals (see QuotePowerShellLiteral); a double quote
+// makes the result empty.
+std::wstring BuildPowerShellCommandLine(const std::wstring& archive, const std::wstring& destination);
+
+// 'text' with every single-quote character doubled. PowerShell ends a single-quoted string at
+// any of ' U+2018 U+2019 U+201A U+201B, and reads nothing inside one ($, ;, & and ` are plain
+// text), so the result is always exactly one literal.
+std::wstring QuotePowerShellLiteral(const std::wstring& text);
+
+// Creates the destination, runs the extractor hidden and waits for it. While it runs the callback
+// gets an estimate once a second (i * 100 / 60 for the i-th second, never above 99); 100 follows
+// only a successful end. Returns true only when the extractor ended with exit code 0. False with
+// a UTF-8 text in `error` when it cannot be started, ends with another code, or is still running
+// after `timeLimitSeconds` (it is then ended).
+bool ExtractArchive(const std::wstring& archive, const std::wstring& destination, ProgressCallback progress,
+                    std::string& error, unsigned timeLimitSeconds = kExtractionTimeLimitSeconds);

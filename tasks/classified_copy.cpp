@@ -1,0 +1,175 @@
+#include "tasks/classified_copy.h"
+
+#include "app/config.h"
+#include "app/debug_trace.h"
+#include "app/unique_handle.h"
+#include "app/win32.h"
+#include "tasks/asset_classification.h"
+
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Held for a whole ClassifiedCopy call: the existence test and the move of each entry must not
+// interleave with another task's, or both could find a destination free and one item would
+// replace the other.
+std::mutex g_classifiedCopyMutex;
+
+struct DirectoryEntry {
+    std::wstring path;
+    std::wstring name;
+    bool isDirectory = false;
+    bool isLink = false;
+};
+
+bool IsDotOrDotDot(const wchar_t* name) {
+    return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+}
+
+// Every entry but "." and ".."; false when the directory cannot be listed.
+bool ListDirectory(const std::wstring& directory, std::vector<DirectoryEntry>* entries) {
+    WIN32_FIND_DATAW data = {};
+    UniqueFind find(FindFirstFileW((directory + L"\\*").c_str(), &data));
+    if (!find) {
+        return false;
+    }
+    do {
+        if (IsDotOrDotDot(data.cFileName)) {
+            continue;
+        }
+        DirectoryEntry entry;
+        entry.name = data.cFileName;
+        entry.path = directory + L"\\" + entry.name;
+        entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        entries->push_back(std::move(entry));
+    } while (FindNextFileW(find.get(), &data));
+    return true;
+}
+
+bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsEmptyDirectory(const std::wstring& path) {
+    std::vector<DirectoryEntry> entries;
+    return ListDirectory(path, &entries) && entries.empty();
+}
+
+}  // namespace
+
+bool RemoveDirectoryTree(const std::wstring& path) {
+    std::vector<DirectoryEntry> entries;
+    ListDirectory(path, &entries);
+    for (const DirectoryEntry& entry : entries) {
+        SetFileAttributesW(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (entry.isDirectory && !entry.isLink) {
+            RemoveDirectoryTree(entry.path);
+        } else if (entry.isDirectory) {
+            RemoveDirectoryW(entry.path.c_str());
+        } else {
+            DeleteFileW(entry.path.c_str());
+        }
+    }
+    RemoveDirectoryW(path.c_str());
+    return !PathExists(path);
+}
+
+bool CopyDirectoryTree(const std::wstring& source, const std::wstring& destination) {
+    CreateDirectoryRecursive(destination);
+    std::vector<DirectoryEntry> entries;
+    if (!ListDirectory(source, &entries)) {
+        return false;
+    }
+    bool complete = true;
+    for (const DirectoryEntry& entry : entries) {
+        const std::wstring target = destination + L"\\" + entry.name;
+        if (entry.isLink) {
+            // A link may point anywhere; copying what it points to could pull in files from
+            // outside the tree, so the tree counts as not copyable.
+            complete = false;
+        } else if (entry.isDirectory) {
+            complete = CopyDirectoryTree(entry.path, target) && complete;
+        } else if (!CopyFileW(entry.path.c_str(), target.c_str(), TRUE)) {
+            const DWORD lastError = GetLastError();
+            DebugTrace(L"CopyDirectoryTree: cannot copy %s (%lu)", entry.path.c_str(), lastError);
+            complete = false;
+        }
+    }
+    return complete;
+}
+
+bool MoveItemByCopy(const std::wstring& source, const std::wstring& destination, bool isDirectory) {
+    if (!isDirectory) {
+        if (!CopyFileW(source.c_str(), destination.c_str(), TRUE)) {
+            return false;
+        }
+        DeleteFileW(source.c_str());
+        return true;
+    }
+    if (PathExists(destination)) {
+        return false;
+    }
+    if (!CopyDirectoryTree(source, destination)) {
+        // The destination did not exist before, so what is there is this call's partial copy.
+        RemoveDirectoryTree(destination);
+        return false;
+    }
+    RemoveDirectoryTree(source);
+    return true;
+}
+
+bool MoveItem(const std::wstring& source, const std::wstring& destination, bool isDirectory) {
+    if (MoveFileW(source.c_str(), destination.c_str())) {
+        return true;
+    }
+    const DWORD lastError = GetLastError();
+    DebugTrace(L"MoveItem: rename of %s failed (%lu), copying", source.c_str(), lastError);
+    return MoveItemByCopy(source, destination, isDirectory);
+}
+
+// Takes g_classifiedCopyMutex for the whole call (file work only; no other lock is taken inside).
+ClassifiedCopyResult ClassifiedCopy(const std::wstring& sourceDir, const std::wstring& devDir) {
+    std::lock_guard<std::mutex> lock(g_classifiedCopyMutex);
+    ClassifiedCopyResult result;
+    std::vector<DirectoryEntry> entries;
+    if (!ListDirectory(sourceDir, &entries)) {
+        return result;
+    }
+
+    bool anyLeftBehind = false;
+    for (const DirectoryEntry& entry : entries) {
+        if (entry.name[0] == L'.') {
+            continue;
+        }
+        const std::wstring destinationDir = ClassifyAsset(devDir, entry.name, entry.isDirectory);
+        if (destinationDir.empty()) {
+            anyLeftBehind = true;
+            continue;
+        }
+        CreateDirectoryRecursive(destinationDir);
+        const std::wstring destination = destinationDir + L"\\" + entry.name;
+        if (result.firstDestDir.empty()) {
+            result.firstDestDir = destinationDir;
+        }
+        if (PathExists(destination)) {
+            ++result.existingCount;
+            continue;
+        }
+        if (!MoveItem(entry.path, destination, entry.isDirectory)) {
+            ++result.notMovedCount;
+            anyLeftBehind = true;
+        }
+        if (result.firstMovedPath.empty()) {
+            result.firstMovedPath = destination;
+        }
+    }
+
+    if (anyLeftBehind) {
+        result.leftoverDir = sourceDir;
+    } else if (IsEmptyDirectory(sourceDir)) {
+        RemoveDirectoryW(sourceDir.c_str());
+    }
+    return result;
+}

@@ -1,0 +1,44 @@
+// Files the top-level entries of an extraction directory into the development directory by the
+// classification rules, without ever overwriting or losing an item.
+#pragma once
+
+#include <string>
+
+struct ClassifiedCopyResult {
+    // The source directory when any entry stayed behind (matched no rule, or could not be moved);
+    // else empty.
+    std::wstring leftoverDir;
+    // Entries whose destination already existed; they are left where they are.
+    int existingCount = 0;
+    // Classified entries whose move failed; each is still complete in the source directory.
+    int notMovedCount = 0;
+    // Destination directory of the first classified entry, whether or not it was moved.
+    std::wstring firstDestDir;
+    // Destination path of the first entry a move was attempted for.
+    std::wstring firstMovedPath;
+};
+
+// Moves every top-level entry of `sourceDir` whose name a rule classifies into its folder under
+// `devDir`. Names starting with "." are left alone. An entry whose destination exists is counted,
+// never overwritten or merged. The source directory is removed when it ends up empty. Calls are
+// serialised across the process, so two tasks filing into one development directory cannot both
+// claim the same destination.
+ClassifiedCopyResult ClassifiedCopy(const std::wstring& sourceDir, const std::wstring& devDir);
+
+// Moves a file or directory to `destination`, which must not exist. When a plain rename is not
+// possible (another drive) it copies instead: a file is copied without overwriting and the source
+// deleted; a directory is copied completely (see CopyDirectoryTree) and only then is the source
+// tree removed. An incomplete copy is removed again and the source kept. True when the item is now
+// at the destination.
+bool MoveItem(const std::wstring& source, const std::wstring& destination, bool isDirectory);
+
+// The copy half of MoveItem, also used when the rename is known to fail.
+bool MoveItemByCopy(const std::wstring& source, const std::wstring& destination, bool isDirectory);
+
+// Copies the tree at `source` into `destination` (created if missing), every file included, names
+// starting with "." too, never overwriting. True only when every file and directory was copied.
+bool CopyDirectoryTree(const std::wstring& source, const std::wstring& destination);
+
+// Deletes a directory tree in this process. Links inside it (reparse points) are removed without
+// following them. True when nothing is left at the path.
+bool RemoveDirectoryTree(const std::wstring& path);
