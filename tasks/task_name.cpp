@@ -13,15 +13,7 @@ bool IsForbiddenChar(wchar_t ch) {
         return true;
     }
     switch (ch) {
-        case L'<':
-        case L'>':
-        case L':':
-        case L'"':
-        case L'/':
-        case L'\\':
-        case L'|':
-        case L'?':
-        case L'*':
+        case L'<': case L'>': case L':': case L'"': case L'/': case L'\\': case L'|': case L'?': case L'*':
             return true;
         default:
             return false;
