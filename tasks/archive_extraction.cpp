@@ -23,6 +23,7 @@ constexpr const char* kStartFailedText = "Failed to create extraction process";
 constexpr const char* kUnsafePathText = "Archive path cannot be passed to the extractor";
 constexpr const char* kTimedOutText = "Extraction did not finish in time";
 constexpr const char* kWaitFailedText = "Extraction could not be waited for";
+constexpr const char* kNothingExtractedText = "Extraction produced no files";
 
 bool PathExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -35,6 +36,21 @@ std::wstring ReadEnvironment(const wchar_t* name) {
         return std::wstring();
     }
     return std::wstring(value, length);
+}
+
+bool HasEntries(const std::wstring& directory) {
+    WIN32_FIND_DATAW data = {};
+    UniqueFind find(FindFirstFileW((directory + L"\\*").c_str(), &data));
+    if (!find) {
+        return false;
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            return true;
+        }
+    } while (FindNextFileW(find.get(), &data));
+    return false;
 }
 
 bool HasDoubleQuote(const std::wstring& text) {
@@ -178,6 +194,12 @@ bool ExtractArchive(const std::wstring& archive, const std::wstring& destination
     }
     if (exitCode != 0) {
         error = FormatExitCodeError(exitCode);
+        return false;
+    }
+    // An extractor that exits with 0 without writing anything (a stand-in PowerShell that lacks
+    // Expand-Archive does) must not pass, or the caller would delete the only copy of the archive.
+    if (!HasEntries(destination)) {
+        error = kNothingExtractedText;
         return false;
     }
     if (progress) {

@@ -32,8 +32,9 @@ std::wstring QuotePowerShellLiteral(const std::wstring& text);
 
 // Creates the destination, runs the extractor hidden and waits for it. While it runs the callback
 // gets an estimate once a second (i * 100 / 60 for the i-th second, never above 99); 100 follows
-// only a successful end. Returns true only when the extractor ended with exit code 0. False with
-// a UTF-8 text in `error` when it cannot be started, ends with another code, or is still running
-// after `timeLimitSeconds` (it is then ended).
+// only a successful end. Returns true only when the extractor ended with exit code 0 and the
+// destination holds something. False with a UTF-8 text in `error` when it cannot be started, ends
+// with another code, leaves the destination empty, or is still running after `timeLimitSeconds`
+// (it is then ended).
 bool ExtractArchive(const std::wstring& archive, const std::wstring& destination, ProgressCallback progress,
                     std::string& error, unsigned timeLimitSeconds = kExtractionTimeLimitSeconds);

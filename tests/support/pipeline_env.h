@@ -1,0 +1,43 @@
+// A scratch installation for pipeline tests: an executable directory (so g_exeDir and the 7za.exe
+// beside it are the test's own), a download and a development directory, and settings loaded
+// from there. Program Files lookups are pointed at empty folders so only the test's extractor
+// can be found.
+#pragma once
+
+#include "tests/support/test_files.h"
+
+#include <string>
+
+class PipelineEnvironment {
+  public:
+    PipelineEnvironment();
+
+    const std::wstring& root() const { return root_.path(); }
+    std::wstring exeDir() const { return root_ / L"exe"; }
+    std::wstring downloadDir() const { return root_ / L"downloads"; }
+    std::wstring devDir() const { return root_ / L"dev"; }
+    std::wstring programFiles() const { return root_ / L"ProgramFiles"; }
+    std::wstring programFilesX86() const { return root_ / L"ProgramFilesX86"; }
+
+    // Sets the two options and the directories, as the user would, and saves them.
+    void Configure(bool autoExtract, bool autoCopyToDev);
+    void SetDevDir(const std::wstring& devDir);
+    void SetDownloadDir(const std::wstring& downloadDir);
+
+    // Leaves only the Windows folders on PATH, so "powershell" cannot be started.
+    void HidePowerShell() const;
+
+    // Copies the real 7za.exe (build/test-7za.exe) to `directory`\7za.exe; empty: beside the exe.
+    bool InstallSevenZip(const std::wstring& directory = std::wstring()) const;
+    // Puts the stand-in extractor at `directory`\7za.exe, told to sleep and exit so.
+    bool InstallFakeExtractor(unsigned sleepMs, int exitCode,
+                              const std::wstring& directory = std::wstring()) const;
+    // What the stand-in recorded: line 1 the command line, then one argument per line (UTF-8).
+    std::string FakeExtractorRecord(const std::wstring& directory = std::wstring()) const;
+
+  private:
+    TempDir root_;
+};
+
+// The real 7za.exe the test run provides, next to the test programs.
+std::wstring TestSevenZipPath();

@@ -1,0 +1,54 @@
+// A small HTTP/1.1 server on 127.0.0.1 for download tests: each path answers as configured,
+// including the ways a real server can misbehave (no length, a short body, a slow body, a cut).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct TestResponse {
+    int status = 200;
+    std::string body;
+    // Content-Length to announce: -1 announces body.size(), -2 sends no Content-Length (the end of
+    // the body is the end of the connection); any other value is announced as it is.
+    std::int64_t announcedLength = -1;
+    // The body goes out in pieces of this size with this pause between them (0: all at once).
+    size_t pieceBytes = 0;
+    unsigned pauseMs = 0;
+    // When set, the connection is reset (not closed cleanly) after this many body bytes.
+    bool resetAfterBody = false;
+};
+
+class TestHttpServer {
+  public:
+    TestHttpServer();
+    ~TestHttpServer();
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    // Unknown paths answer 404 with an empty body.
+    void Serve(const std::string& path, const TestResponse& response);
+    int port() const { return port_; }
+    std::wstring Url(const std::string& path) const;
+    std::string UrlUtf8(const std::string& path) const;
+    // The request heads received so far (request line and headers, up to the blank line).
+    std::vector<std::string> Requests();
+
+  private:
+    void AcceptLoop();
+    void HandleConnection(std::uintptr_t socket);
+
+    std::uintptr_t listener_;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;  // guards responses_, requests_, connections_
+    std::map<std::string, TestResponse> responses_;
+    std::vector<std::string> requests_;
+    std::vector<std::thread> connections_;
+    std::thread acceptThread_;
+};

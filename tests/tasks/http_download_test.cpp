@@ -1,0 +1,255 @@
+#include "tasks/http_download.h"
+
+#include "app/unique_handle.h"
+#include "app/win32.h"
+#include "tests/support/test_files.h"
+#include "tests/support/test_http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(generator() & 0xFF);
+    }
+    return bytes;
+}
+
+struct Download {
+    bool ok = false;
+    std::string error;
+    std::vector<int> progress;
+};
+
+Download Fetch(const std::wstring& url, const std::wstring& path) {
+    Download result;
+    result.ok = DownloadFile(
+        url, path, [&result](int percent) { result.progress.push_back(percent); }, result.error);
+    return result;
+}
+
+// What the progress reports must be for a body of `size` bytes with a Content-Length: one after
+// every full 64 KiB buffer written, then one for the rest.
+std::vector<int> ExpectedProgress(std::uint64_t size) {
+    std::vector<int> expected;
+    for (std::uint64_t done = kDownloadBufferBytes; done <= size; done += kDownloadBufferBytes) {
+        expected.push_back(static_cast<int>(done * 100 / size));
+    }
+    if (size % kDownloadBufferBytes != 0 || size == 0) {
+        expected.push_back(100);
+    }
+    return expected;
+}
+
+}  // namespace
+
+TEST(HttpDownload, BodyWithLengthArrivesExactlyWithOneReportPerFullBuffer) {
+    TestHttpServer server;
+    const std::string body = RandomBytes(1024 * 1024 + 1234, 1);
+    server.Serve("/pack.zip?v=2&x=%20", TestResponse{200, body});
+    TempDir dir;
+    // The directory of the file does not exist yet.
+    const std::wstring path = dir / L"new dir\\子目录\\pack.zip";
+
+    const Download result = Fetch(server.Url("/pack.zip?v=2&x=%20"), path);
+
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.error, "");
+    EXPECT_TRUE(ReadFileBytes(path) == body);
+    EXPECT_EQ(result.progress, ExpectedProgress(body.size()));
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "GET /pack.zip?v=2&x=%20 HTTP/1.1");
+    EXPECT_NE(requests[0].find("User-Agent: TarnDownloader/1.0\r\n"), std::string::npos) << requests[0];
+}
+
+TEST(HttpDownload, ProgressSequencesForExactBufferMultiplesSlowAndEmptyBodies) {
+    TestHttpServer server;
+    const std::string exact = RandomBytes(4 * kDownloadBufferBytes, 2);
+    server.Serve("/exact", TestResponse{200, exact});
+    TestResponse slow{200, RandomBytes(300 * 1024, 3)};
+    slow.pieceBytes = 7000;  // pieces that never line up with the buffer
+    slow.pauseMs = 5;
+    server.Serve("/slow", slow);
+    server.Serve("/empty", TestResponse{200, ""});
+    TempDir dir;
+
+    Download result = Fetch(server.Url("/exact"), dir / L"exact.bin");
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.progress, (std::vector<int>{25, 50, 75, 100}));
+
+    result = Fetch(server.Url("/slow"), dir / L"slow.bin");
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(ReadFileBytes(dir / L"slow.bin") == slow.body);
+    EXPECT_EQ(result.progress, ExpectedProgress(slow.body.size()));
+
+    result = Fetch(server.Url("/empty"), dir / L"empty.bin");
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.progress, std::vector<int>{100});
+    EXPECT_TRUE(FileExists(dir / L"empty.bin"));
+}
+
+TEST(HttpDownload, BodyWithoutLengthReportsOnlyOneHundredAtTheEnd) {
+    TestHttpServer server;
+    TestResponse response{200, RandomBytes(500 * 1024, 4)};
+    response.announcedLength = -2;
+    server.Serve("/nolength", response);
+    TempDir dir;
+
+    const Download result = Fetch(server.Url("/nolength"), dir / L"a.zip");
+
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(ReadFileBytes(dir / L"a.zip") == response.body);
+    EXPECT_EQ(result.progress, std::vector<int>{100});
+}
+
+TEST(HttpDownload, ErrorStatusesFailWithTheirCodeAndLeaveAnEmptyFile) {
+    TestHttpServer server;
+    server.Serve("/broken", TestResponse{500, "server trouble"});
+    server.Serve("/moved", TestResponse{399, "body of a 399"});
+    TempDir dir;
+
+    Download result = Fetch(server.Url("/missing.zip"), dir / L"missing.zip");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "HTTP 404 error");
+    EXPECT_TRUE(FileExists(dir / L"missing.zip"));
+    EXPECT_EQ(ReadFileBytes(dir / L"missing.zip"), "");
+    EXPECT_TRUE(result.progress.empty());
+
+    result = Fetch(server.Url("/broken"), dir / L"broken.zip");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "HTTP 500 error");
+
+    // Anything below 400 is a body to keep.
+    result = Fetch(server.Url("/moved"), dir / L"moved.zip");
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(ReadFileBytes(dir / L"moved.zip"), "body of a 399");
+}
+
+TEST(HttpDownload, BodyShorterThanItsLengthIsAFailure) {
+    TestHttpServer server;
+    TestResponse response{200, RandomBytes(200 * 1024, 5)};
+    response.announcedLength = 300 * 1024;
+    server.Serve("/short", response);
+    TempDir dir;
+
+    const Download result = Fetch(server.Url("/short"), dir / L"short.zip");
+
+    EXPECT_FALSE(result.ok);
+    // Wine's WinHTTP may notice the early close itself; either way it is not a success.
+    EXPECT_TRUE(result.error == "Incomplete download: received 204800 of 307200 bytes" ||
+                result.error == "Connection lost during download")
+        << result.error;
+    for (int percent : result.progress) {
+        EXPECT_LT(percent, 100);
+    }
+}
+
+TEST(HttpDownload, ConnectionResetMidBodyIsAFailure) {
+    TestHttpServer server;
+    TestResponse response{200, RandomBytes(256 * 1024, 6)};
+    response.announcedLength = 1024 * 1024;
+    response.pieceBytes = 64 * 1024;
+    response.pauseMs = 20;
+    response.resetAfterBody = true;
+    server.Serve("/cut", response);
+    TempDir dir;
+
+    const Download result = Fetch(server.Url("/cut"), dir / L"cut.zip");
+
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.error.rfind("Incomplete download: received ", 0) == 0 ||
+                result.error == "Connection lost during download")
+        << result.error;
+}
+
+TEST(HttpDownload, LengthsBeyondFourGibibytesAreCountedIn64Bits) {
+    TestHttpServer server;
+    TestResponse response{200, RandomBytes(64 * 1024, 7)};
+    response.announcedLength = 5LL * 1024 * 1024 * 1024;
+    server.Serve("/huge", response);
+    TempDir dir;
+
+    const Download result = Fetch(server.Url("/huge"), dir / L"huge.zip");
+
+    EXPECT_FALSE(result.ok);
+    // A 32-bit count would have read the length as 1 GiB.
+    EXPECT_TRUE(result.error == "Incomplete download: received 65536 of 5368709120 bytes" ||
+                result.error == "Connection lost during download")
+        << result.error;
+    for (int percent : result.progress) {
+        EXPECT_EQ(percent, 0);
+    }
+}
+
+TEST(HttpDownload, PercentOfVeryLargeBodiesOnlyRises) {
+    const std::uint64_t size = 6ULL * 1024 * 1024 * 1024 + 12346;
+    int last = -1;
+    for (std::uint64_t done = 0; done < size; done += 37ULL * 1024 * 1024) {
+        const int percent = DownloadPercent(done, size);
+        EXPECT_GE(percent, last);
+        EXPECT_LT(percent, 100);
+        last = percent;
+    }
+    EXPECT_EQ(DownloadPercent(size / 2, size), 50);
+    EXPECT_EQ(DownloadPercent(size - 1, size), 99);
+    EXPECT_EQ(DownloadPercent(size, size), 100);
+    EXPECT_EQ(DownloadPercent(UINT64_MAX - 1, UINT64_MAX), 99);
+    EXPECT_EQ(DownloadPercent(UINT64_MAX / 2, UINT64_MAX), 50);
+}
+
+TEST(HttpDownload, WriteFailureOnAFullDiskIsAFailure) {
+    // Wine maps Z: to the Linux root; writes to /dev/full fail with "no space left".
+    const std::wstring fullDevice = L"Z:\\dev\\full";
+    {
+        UniqueFile probe(CreateFileW(fullDevice.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe) {
+            GTEST_SKIP() << "no /dev/full under Z:";
+        }
+    }
+    TestHttpServer server;
+    server.Serve("/a.zip", TestResponse{200, RandomBytes(200 * 1024, 8)});
+
+    const Download result = Fetch(server.Url("/a.zip"), fullDevice);
+
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "Failed to write local file");
+    EXPECT_TRUE(result.progress.empty());
+}
+
+TEST(HttpDownload, LocalAndConnectionFailuresHaveTheirTexts) {
+    TempDir dir;
+    Download result = Fetch(L"127.0.0.1/a.zip", dir / L"nourl.zip");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "Invalid URL format");
+    EXPECT_FALSE(FileExists(dir / L"nourl.zip"));
+
+    // A file someone else holds open without sharing cannot be created.
+    TestHttpServer server;
+    server.Serve("/a.zip", TestResponse{200, "data"});
+    UniqueFile held(CreateFileW((dir / L"held.zip").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.valid());
+    result = Fetch(server.Url("/a.zip"), dir / L"held.zip");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "Failed to create local file");
+    EXPECT_TRUE(server.Requests().empty());
+
+    // Nothing listens on a port just released.
+    int closedPort = 0;
+    {
+        TestHttpServer gone;
+        closedPort = gone.port();
+    }
+    result = Fetch(L"http://127.0.0.1:" + std::to_wstring(closedPort) + L"/a.zip", dir / L"refused.zip");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "Request send failed");
+    EXPECT_TRUE(FileExists(dir / L"refused.zip"));
+}

@@ -1,0 +1,226 @@
+#include "tasks/task_worker.h"
+
+#include "api/text_convert.h"
+#include "app/config.h"
+#include "tasks/task_creation.h"
+#include "tests/support/pipeline_env.h"
+#include "tests/support/test_files.h"
+#include "tests/support/test_http_server.h"
+#include "tests/support/zip_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+std::vector<std::wstring> g_openedFolders;
+
+void RecordOpenedFolder(const std::wstring& folder) {
+    g_openedFolders.push_back(folder);
+}
+
+const std::string kPackZip = MakeStoredZip({
+    {"sfx_fire.png", "fire"},
+    {"monster_01/", ""},
+    {"monster_01/body.ani", "monster"},
+    {"level1.map", "map"},
+});
+
+class TaskWorker : public testing::Test {
+  protected:
+    void SetUp() override {
+        SetFolderOpenerForTesting(RecordOpenedFolder);
+        server_.Serve("/pack.zip", TestResponse{200, kPackZip});
+    }
+    void TearDown() override { SetFolderOpenerForTesting(nullptr); }
+
+    // Creates the task as a download request would and runs its worker to the end.
+    DownloadTask Run(const std::string& path, const std::string& name) {
+        const TaskRef ref = AppendTask(MakeDownloadTask(server_.UrlUtf8(path), name, "default"));
+        RunTaskWorker(ref);
+        DownloadTask task;
+        EXPECT_TRUE(CopyTask(ref, &task));
+        return task;
+    }
+
+    PipelineEnvironment env_;
+    TestHttpServer server_;
+};
+
+}  // namespace
+
+TEST_F(TaskWorker, DownloadOnlyKeepsTheFileUnderItsTimestampedName) {
+    env_.Configure(false, false);
+    const DownloadTask task = Run("/pack.zip", "pack");
+    EXPECT_EQ(task.status, TaskStatus::Completed);
+    EXPECT_EQ(task.progress, 100);
+    EXPECT_EQ(task.error, "");
+    EXPECT_TRUE(task.hasFinishTime);
+    EXPECT_EQ(task.filePath.compare(0, env_.downloadDir().size() + 6, env_.downloadDir() + L"\\pack_"), 0);
+    EXPECT_TRUE(ReadFileBytes(task.filePath) == kPackZip);
+    EXPECT_EQ(task.extractDir, L"");
+    EXPECT_FALSE(DirectoryExists(env_.downloadDir() + L"\\pack"));
+}
+
+TEST_F(TaskWorker, ExtractOnlyDeletesTheArchiveAfterSuccess) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    env_.Configure(true, false);
+    const DownloadTask task = Run("/pack.zip", "pack");
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    EXPECT_EQ(task.progress, 100);
+    EXPECT_FALSE(FileExists(task.filePath));
+    EXPECT_EQ(task.extractDir, env_.downloadDir() + L"\\pack");
+    EXPECT_EQ(ReadFileBytes(task.extractDir + L"\\monster_01\\body.ani"), "monster");
+    EXPECT_FALSE(DirectoryExists(env_.devDir() + L"\\anim"));
+}
+
+TEST_F(TaskWorker, CopyWithoutDevelopmentDirectoryHasNoCopyStage) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    env_.Configure(true, true);
+    env_.SetDevDir(L"");
+    const DownloadTask task = Run("/pack.zip", "pack");
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    EXPECT_EQ(task.extractDir, env_.downloadDir() + L"\\pack");
+    EXPECT_TRUE(FileExists(task.extractDir + L"\\sfx_fire.png"));
+    EXPECT_EQ(task.copyDestDir, L"");
+}
+
+TEST_F(TaskWorker, CopyWithoutExtractionCopiesTheArchiveUnderTheTaskName) {
+    env_.Configure(false, true);
+    CreateDirectoryRecursive(env_.devDir() + L"\\pack");
+    WriteFileBytes(env_.devDir() + L"\\pack\\pack.zip", "an older copy");
+    const DownloadTask task = Run("/pack.zip", "pack");
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    EXPECT_EQ(task.progress, 100);
+    EXPECT_TRUE(ReadFileBytes(env_.devDir() + L"\\pack\\pack.zip") == kPackZip);
+    EXPECT_TRUE(FileExists(task.filePath));
+}
+
+TEST_F(TaskWorker, ClassifiedCopyOfEveryEntryCompletesAndRemovesTheExtraction) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    const DownloadTask task = Run("/pack.zip", "pack");
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    EXPECT_EQ(task.progress, 100);
+    EXPECT_EQ(task.error, "");
+    EXPECT_EQ(ReadFileBytes(env_.devDir() + L"\\anim\\effect\\sfx_fire.png"), "fire");
+    EXPECT_EQ(ReadFileBytes(env_.devDir() + L"\\anim\\monster\\monster_01\\body.ani"), "monster");
+    EXPECT_EQ(ReadFileBytes(env_.devDir() + L"\\scene\\map\\level1.map"), "map");
+    EXPECT_EQ(task.extractDir, L"");
+    EXPECT_EQ(task.leftoverDir, L"");
+    EXPECT_FALSE(task.copyDestDir.empty());
+    EXPECT_EQ(task.copyFirstItem.compare(0, task.copyDestDir.size(), task.copyDestDir), 0);
+    EXPECT_FALSE(DirectoryExists(env_.downloadDir() + L"\\pack"));
+    EXPECT_FALSE(FileExists(task.filePath));
+    EXPECT_TRUE(g_openedFolders.empty());
+}
+
+TEST_F(TaskWorker, UnclassifiedEntriesCompleteWithANoteAndOpenTheirFolder) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    server_.Serve("/mixed.zip", TestResponse{200, MakeStoredZip({{"sfx_a.png", "a"}, {"readme.txt", "r"}})});
+    const DownloadTask task = Run("/mixed.zip", "mixed");
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    EXPECT_EQ(task.error, "待处理");
+    EXPECT_EQ(task.leftoverDir, env_.downloadDir() + L"\\mixed");
+    EXPECT_EQ(task.extractDir, env_.downloadDir() + L"\\mixed");
+    EXPECT_EQ(ReadFileBytes(task.leftoverDir + L"\\readme.txt"), "r");
+    EXPECT_EQ(g_openedFolders, std::vector<std::wstring>{task.leftoverDir});
+}
+
+TEST_F(TaskWorker, AnEntryAlreadyInPlaceMakesTheTaskAlreadyExists) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    CreateDirectoryRecursive(env_.devDir() + L"\\scene\\map");
+    WriteFileBytes(env_.devDir() + L"\\scene\\map\\level1.map", "the user's map");
+    server_.Serve(
+        "/mixed.zip",
+        TestResponse{200, MakeStoredZip({{"level1.map", "new"}, {"sfx_b.png", "b"}, {"notes.txt", "n"}})});
+    const DownloadTask task = Run("/mixed.zip", "mixed");
+    EXPECT_EQ(task.status, TaskStatus::AlreadyExists);
+    EXPECT_EQ(task.progress, 100);
+    EXPECT_EQ(ReadFileBytes(env_.devDir() + L"\\scene\\map\\level1.map"), "the user's map");
+    EXPECT_EQ(ReadFileBytes(env_.devDir() + L"\\anim\\effect\\sfx_b.png"), "b");
+    EXPECT_TRUE(g_openedFolders.empty());
+}
+
+TEST_F(TaskWorker, FailedDownloadStopsThePipeline) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    DownloadTask task = Run("/missing.zip", "missing");
+    EXPECT_EQ(task.status, TaskStatus::Failed);
+    EXPECT_EQ(task.progress, 0);
+    EXPECT_EQ(task.error, "HTTP 404 error");
+    EXPECT_TRUE(task.hasFinishTime);
+    EXPECT_FALSE(DirectoryExists(env_.downloadDir() + L"\\missing"));
+
+    TestResponse shortBody{200, kPackZip};
+    shortBody.announcedLength = static_cast<std::int64_t>(kPackZip.size()) + 100;
+    server_.Serve("/short.zip", shortBody);
+    task = Run("/short.zip", "short");
+    EXPECT_EQ(task.status, TaskStatus::Failed);
+    EXPECT_NE(task.error, "");
+    EXPECT_FALSE(DirectoryExists(env_.downloadDir() + L"\\short"));
+}
+
+TEST_F(TaskWorker, MissingExtractorFailsAndKeepsTheArchive) {
+    env_.HidePowerShell();
+    const DownloadTask task = Run("/pack.zip", "pack");
+    EXPECT_EQ(task.status, TaskStatus::Failed);
+    EXPECT_EQ(task.progress, 0);
+    EXPECT_EQ(task.error, "Failed to create extraction process");
+    EXPECT_TRUE(ReadFileBytes(task.filePath) == kPackZip);
+    EXPECT_EQ(task.extractDir, L"");
+    EXPECT_FALSE(DirectoryExists(env_.devDir() + L"\\anim"));
+}
+
+TEST_F(TaskWorker, ExtractorThatWritesNothingFailsAndKeepsTheArchive) {
+    // No 7za.exe: Wine's stand-in powershell.exe runs, extracts nothing and exits with 0.
+    const DownloadTask task = Run("/pack.zip", "pack");
+    EXPECT_EQ(task.status, TaskStatus::Failed);
+    EXPECT_EQ(task.error, "Extraction produced no files");
+    EXPECT_TRUE(ReadFileBytes(task.filePath) == kPackZip);
+    EXPECT_FALSE(DirectoryExists(env_.devDir() + L"\\anim"));
+}
+
+TEST_F(TaskWorker, DamagedArchiveFailsKeepsItAndSkipsTheCopy) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    std::string damaged = kPackZip;
+    damaged.resize(damaged.size() - 30);
+    server_.Serve("/damaged.zip", TestResponse{200, damaged});
+    const DownloadTask task = Run("/damaged.zip", "damaged");
+    EXPECT_EQ(task.status, TaskStatus::Failed);
+    EXPECT_EQ(task.error.rfind("Extraction failed with exit code ", 0), 0u) << task.error;
+    EXPECT_TRUE(ReadFileBytes(task.filePath) == damaged);
+    EXPECT_EQ(task.extractDir, L"");
+    EXPECT_EQ(task.copyDestDir, L"");
+    EXPECT_FALSE(DirectoryExists(env_.devDir() + L"\\anim"));
+}
+
+TEST_F(TaskWorker, HostileTaskNameAndDirectoriesGoThroughEveryStage) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    const std::wstring downloads = env_.root() + L"\\down load's $x; & 目录";
+    const std::wstring dev = env_.root() + L"\\dev ‘y’ & $(z); 开发";
+    env_.SetDownloadDir(downloads);
+    env_.SetDevDir(dev);
+    const std::string name = "it's $HOME; & ‘x’ `n (中文) ü";
+    const DownloadTask task = Run("/pack.zip", name);
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    EXPECT_EQ(task.name, name);
+    EXPECT_EQ(ReadFileBytes(dev + L"\\anim\\monster\\monster_01\\body.ani"), "monster");
+    EXPECT_FALSE(DirectoryExists(downloads + L"\\" + Utf8ToWide(name)));
+}
+
+TEST_F(TaskWorker, ClearedTaskIsNeverTouched) {
+    const TaskRef ref = AppendTask(MakeDownloadTask(server_.UrlUtf8("/pack.zip"), "gone", "default"));
+    DownloadTask original;
+    ASSERT_TRUE(CopyTask(ref, &original));
+    ClearTasks();
+    const TaskRef newer = AppendTask(MakeDownloadTask(server_.UrlUtf8("/pack.zip"), "newer", "default"));
+    ASSERT_EQ(newer.index, ref.index);
+
+    RunTaskWorker(ref);
+
+    DownloadTask task;
+    ASSERT_TRUE(CopyTask(newer, &task));
+    EXPECT_EQ(task.status, TaskStatus::Pending);
+    EXPECT_FALSE(FileExists(original.filePath));
+    EXPECT_TRUE(server_.Requests().empty());
+}
