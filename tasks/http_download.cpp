@@ -189,24 +189,14 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         return true;
     };
 
+    // WinHttpReadData blocks until some data is there and returns what it has (8 KiB pieces under
+    // Wine), so reading straight into the free part of the buffer needs no separate
+    // WinHttpQueryDataAvailable call per piece; 0 bytes is the end of the body.
     for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request.get(), &available)) {
+        DWORD got = 0;
+        if (!WinHttpReadData(request.get(), buffer.data() + filled, kDownloadBufferBytes - filled, &got)) {
             const DWORD lastError = GetLastError();
             DebugTrace(L"DownloadFile: connection lost after %llu bytes (%lu)",
-                       static_cast<unsigned long long>(received), lastError);
-            error = kInterruptedText;
-            return false;
-        }
-        if (available == 0) {
-            break;
-        }
-        const DWORD space = kDownloadBufferBytes - filled;
-        DWORD got = 0;
-        if (!WinHttpReadData(request.get(), buffer.data() + filled, available < space ? available : space,
-                             &got)) {
-            const DWORD lastError = GetLastError();
-            DebugTrace(L"DownloadFile: read failed after %llu bytes (%lu)",
                        static_cast<unsigned long long>(received), lastError);
             error = kInterruptedText;
             return false;
