@@ -61,11 +61,6 @@ bool IsPowerShellSingleQuote(wchar_t ch) {
     return ch == L'\'' || ch == L'\u2018' || ch == L'\u2019' || ch == L'\u201A' || ch == L'\u201B';
 }
 
-int EstimateForSecond(unsigned second) {
-    const unsigned estimate = second * 100 / kEstimateSeconds;
-    return estimate > static_cast<unsigned>(kHighestEstimate) ? kHighestEstimate : static_cast<int>(estimate);
-}
-
 std::string FormatExitCodeError(DWORD exitCode) {
     char text[64] = {};
     std::snprintf(text, sizeof(text), "Extraction failed with exit code %lu",
@@ -99,6 +94,14 @@ void EndProcess(HANDLE process) {
 }
 
 }  // namespace
+
+int ExtractionEstimate(unsigned second) {
+    if (second >= kEstimateSeconds) {
+        return kHighestEstimate;
+    }
+    const unsigned estimate = second * 100 / kEstimateSeconds;
+    return estimate > static_cast<unsigned>(kHighestEstimate) ? kHighestEstimate : static_cast<int>(estimate);
+}
 
 std::wstring FindSevenZip() {
     std::vector<std::wstring> candidates;
@@ -181,7 +184,7 @@ bool ExtractArchive(const std::wstring& archive, const std::wstring& destination
             return false;
         }
         if (progress) {
-            progress(EstimateForSecond(second));
+            progress(ExtractionEstimate(second));
         }
     }
 

@@ -30,6 +30,10 @@ std::wstring BuildPowerShellCommandLine(const std::wstring& archive, const std::
 // text), so the result is always exactly one literal.
 std::wstring QuotePowerShellLiteral(const std::wstring& text);
 
+// The progress shown in the `second`-th second of a running extraction: second * 100 / 60, at
+// most 99, so only the end itself shows 100.
+int ExtractionEstimate(unsigned second);
+
 // Creates the destination, runs the extractor hidden and waits for it. While it runs the callback
 // gets an estimate once a second (i * 100 / 60 for the i-th second, never above 99); 100 follows
 // only a successful end. Returns true only when the extractor ended with exit code 0 and the

@@ -258,6 +258,40 @@ TEST(ArchiveExtraction, ProgressEstimateOncePerSecondThenHundred) {
     EXPECT_EQ(result.progress, (std::vector<int>{0, 1, 100}));
 }
 
+TEST(ArchiveExtraction, EstimateClimbsOverTheFirstMinuteAndStaysBelowHundred) {
+    const std::vector<int> firstSeconds = {0, 1, 3, 5, 6, 8};
+    for (unsigned second = 0; second < firstSeconds.size(); ++second) {
+        EXPECT_EQ(ExtractionEstimate(second), firstSeconds[second]);
+    }
+    EXPECT_EQ(ExtractionEstimate(59), 98);
+    int last = 0;
+    for (unsigned second = 0; second < kExtractionTimeLimitSeconds; ++second) {
+        const int estimate = ExtractionEstimate(second);
+        EXPECT_GE(estimate, last);
+        EXPECT_LE(estimate, 99);
+        last = estimate;
+    }
+    EXPECT_EQ(ExtractionEstimate(60), 99);
+    EXPECT_EQ(ExtractionEstimate(4000000000u), 99);
+}
+
+TEST(ArchiveExtraction, RealSevenZipKeepsEntriesThatClimbOutInsideTheDestination) {
+    PipelineEnvironment env;
+    ASSERT_TRUE(env.InstallSevenZip());
+    const std::wstring base = env.root() + L"\\work";
+    ASSERT_TRUE(CreateDirectoryRecursive(base + L"\\inner"));
+    ASSERT_TRUE(WriteFileBytes(
+        base + L"\\inner\\a.zip",
+        MakeStoredZip({{"../escaped.txt", "out"}, {"../../escaped2.txt", "out"}, {"sfx_ok.png", "ok"}})));
+
+    const Extraction result = Extract(base + L"\\inner\\a.zip", base + L"\\inner\\out");
+
+    EXPECT_EQ(ReadFileBytes(base + L"\\inner\\out\\sfx_ok.png"), "ok") << result.error;
+    EXPECT_FALSE(FileExists(base + L"\\inner\\escaped.txt"));
+    EXPECT_FALSE(FileExists(base + L"\\escaped2.txt"));
+    EXPECT_FALSE(FileExists(env.root() + L"\\escaped2.txt"));
+}
+
 TEST(ArchiveExtraction, ExtractorRunningPastTheLimitIsEndedAndFails) {
     PipelineEnvironment env;
     ASSERT_TRUE(env.InstallFakeExtractor(6000, 0));

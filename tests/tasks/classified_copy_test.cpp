@@ -160,6 +160,22 @@ TEST(MoveItem, DirectoryCopiedAcrossDrivesKeepsEveryFileIncludingDotNames) {
     EXPECT_FALSE(DirectoryExists(layout.source + L"\\pack"));
 }
 
+// The copied-away source is removed inside the program: handed to a command interpreter, the
+// name's %...% would be expanded and another directory removed instead.
+TEST(MoveItem, SourceRemovalTouchesOnlyTheSourceWhateverItsName) {
+    Layout layout;
+    SetEnvironmentVariableW(L"TARN_VICTIM", L"victim");
+    layout.File(L"sfx_%TARN_VICTIM%\\a.png", "moved");
+    layout.File(L"sfx_victim\\keep.png", "must stay");
+    const std::wstring target = layout.dev + L"\\sfx_%TARN_VICTIM%";
+
+    ASSERT_TRUE(MoveItemByCopy(layout.source + L"\\sfx_%TARN_VICTIM%", target, true));
+
+    EXPECT_EQ(ReadFileBytes(target + L"\\a.png"), "moved");
+    EXPECT_FALSE(DirectoryExists(layout.source + L"\\sfx_%TARN_VICTIM%"));
+    EXPECT_EQ(ReadFileBytes(layout.source + L"\\sfx_victim\\keep.png"), "must stay");
+}
+
 TEST(MoveItem, IncompleteDirectoryCopyKeepsTheSourceAndRemovesThePartialCopy) {
     Layout layout;
     layout.File(L"pack\\a.png", "a");
