@@ -8,6 +8,7 @@
 #include "tasks/classified_copy.h"
 #include "tasks/http_download.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <exception>
@@ -17,8 +18,13 @@ namespace {
 constexpr const char* kCopyFailedText = "Failed to copy file to development directory";
 constexpr const char* kInternalErrorText = "Internal error";
 
+// The shell may hand the verb to COM objects, which need the calling thread in an apartment.
 void OpenFolderInFileManager(const std::wstring& folder) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
 }
 
 FolderOpener g_folderOpener = OpenFolderInFileManager;

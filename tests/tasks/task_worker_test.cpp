@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 namespace {
@@ -223,4 +224,51 @@ TEST_F(TaskWorker, ClearedTaskIsNeverTouched) {
     EXPECT_EQ(task.status, TaskStatus::Pending);
     EXPECT_FALSE(FileExists(original.filePath));
     EXPECT_TRUE(server_.Requests().empty());
+}
+
+// Watches the task from another thread while the worker runs: statuses only move forward, the
+// download's percentages only rise, and each stage starts at 0.
+TEST_F(TaskWorker, StatusesAndProgressSeenFromOutsideOnlyMoveForward) {
+    ASSERT_TRUE(env_.InstallFakeExtractor(2500, 0));
+    env_.Configure(true, false);
+    TestResponse slow{200, std::string(640 * 1024, 'z')};
+    slow.pieceBytes = 64 * 1024;
+    slow.pauseMs = 60;
+    server_.Serve("/slow.zip", slow);
+    const TaskRef ref = AppendTask(MakeDownloadTask(server_.UrlUtf8("/slow.zip"), "slow", "default"));
+
+    std::thread worker(RunTaskWorker, ref);
+    std::vector<std::pair<TaskStatus, int>> seen;
+    DownloadTask task;
+    for (;;) {
+        ASSERT_TRUE(CopyTask(ref, &task));
+        if (seen.empty() || seen.back() != std::make_pair(task.status, task.progress)) {
+            seen.emplace_back(task.status, task.progress);
+        }
+        if (task.status == TaskStatus::Completed || task.status == TaskStatus::Failed) {
+            break;
+        }
+        Sleep(2);
+    }
+    worker.join();
+
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    EXPECT_EQ(task.progress, 100);
+    bool sawDownloading = false, sawExtracting = false;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        sawDownloading = sawDownloading || seen[i].first == TaskStatus::Downloading;
+        sawExtracting = sawExtracting || seen[i].first == TaskStatus::Extracting;
+        if (i == 0) {
+            continue;
+        }
+        ASSERT_GE(static_cast<int>(seen[i].first), static_cast<int>(seen[i - 1].first)) << i;
+        if (seen[i].first == seen[i - 1].first) {
+            EXPECT_GT(seen[i].second, seen[i - 1].second) << i;
+        } else if (seen[i].first != TaskStatus::Completed) {
+            EXPECT_LE(seen[i].second, 1) << i;  // a new stage starts at 0 (1 if a report came in between)
+        }
+    }
+    EXPECT_TRUE(sawDownloading);
+    EXPECT_TRUE(sawExtracting);
+    EXPECT_GE(seen.size(), 6u);
 }
