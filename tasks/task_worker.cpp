@@ -29,6 +29,19 @@ void OpenFolderInFileManager(const std::wstring& folder) {
 
 FolderOpener g_folderOpener = OpenFolderInFileManager;
 
+// Reports a stage's percentages after the 0 its start reported, skipping repeats: a large
+// download reports after every 64 KiB buffer, and each report costs the table lock and a message
+// to the window.
+ProgressCallback StageProgress(const TaskRef& ref, TaskStatus stage) {
+    return [ref, stage, last = 0](int percent) mutable {
+        if (percent == last) {
+            return;
+        }
+        last = percent;
+        UpdateTaskStatus(ref, stage, percent, std::string());
+    };
+}
+
 void ReportFailure(const TaskRef& ref, const std::string& error) {
     UpdateTaskStatus(ref, TaskStatus::Failed, 0, error);
 }
@@ -78,10 +91,8 @@ void RunPipeline(const TaskRef& ref) {
 
     UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string());
     std::string error;
-    const ProgressCallback downloadProgress = [ref](int percent) {
-        UpdateTaskStatus(ref, TaskStatus::Downloading, percent, std::string());
-    };
-    if (!DownloadFile(Utf8ToWide(task.url), task.filePath, downloadProgress, error)) {
+    if (!DownloadFile(Utf8ToWide(task.url), task.filePath, StageProgress(ref, TaskStatus::Downloading),
+                      error)) {
         ReportFailure(ref, error);
         return;
     }
@@ -92,12 +103,9 @@ void RunPipeline(const TaskRef& ref) {
     if (extractConfig.autoExtract) {
         UpdateTaskStatus(ref, TaskStatus::Extracting, 0, std::string());
         extractDir = extractConfig.downloadDir + L"\\" + name;
-        const ProgressCallback extractProgress = [ref](int percent) {
-            UpdateTaskStatus(ref, TaskStatus::Extracting, percent, std::string());
-        };
         // The archive is deleted only once the extractor reported success; on any failure it is
         // the only complete copy of the download.
-        if (!ExtractArchive(task.filePath, extractDir, extractProgress, error)) {
+        if (!ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error)) {
             ReportFailure(ref, error);
             return;
         }

@@ -1,6 +1,8 @@
 #include "tasks/task_worker.h"
 
 #include "api/text_convert.h"
+#include "app/app_messages.h"
+#include "app/app_state.h"
 #include "app/config.h"
 #include "tasks/task_creation.h"
 #include "tests/support/pipeline_env.h"
@@ -271,4 +273,28 @@ TEST_F(TaskWorker, StatusesAndProgressSeenFromOutsideOnlyMoveForward) {
     EXPECT_TRUE(sawDownloading);
     EXPECT_TRUE(sawExtracting);
     EXPECT_GE(seen.size(), 6u);
+}
+
+// Each report takes the table lock and posts to the window, so a large download must not post
+// once per 64 KiB buffer but once per new percentage.
+TEST_F(TaskWorker, LargeDownloadPostsOncePerPercentNotPerBuffer) {
+    env_.Configure(false, false);
+    server_.Serve("/big.zip", TestResponse{200, std::string(32 * 1024 * 1024, 'b')});
+    const HWND window =
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    g_hDownloadWnd = window;
+
+    const DownloadTask task = Run("/big.zip", "big");
+    g_hDownloadWnd = nullptr;
+
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    int posts = 0;
+    MSG message;
+    while (PeekMessageW(&message, window, WM_TASK_UPDATE, WM_TASK_UPDATE, PM_REMOVE)) {
+        ++posts;
+    }
+    DestroyWindow(window);
+    // Downloading 0, then 1..100 once each (512 buffers), then Completed.
+    EXPECT_EQ(posts, 102);
 }
