@@ -249,12 +249,3 @@ TEST(ClassifiedCopy, ConcurrentTasksIntoOneDevelopmentDirectoryLoseNothing) {
         }
     }
 }
-
-TEST(RemoveDirectoryTree, RemovesNestedReadOnlyContent) {
-    Layout layout;
-    layout.File(L"a\\b\\c.txt", "c");
-    layout.File(L"a\\.d", "d");
-    SetFileAttributesW((layout.source + L"\\a\\b\\c.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_TRUE(RemoveDirectoryTree(layout.source + L"\\a"));
-    EXPECT_FALSE(DirectoryExists(layout.source + L"\\a"));
-}
