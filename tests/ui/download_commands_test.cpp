@@ -347,14 +347,6 @@ TEST_F(DownloadWindowMessages, ThePageAreaPaintsItsPlainBackground) {
     ReleaseDC(nullptr, screen);
 }
 
-TEST_F(DownloadWindowMessages, ListDoubleClickIsSwallowedOnlyWhileTheListHandlesIt) {
-    OpenWindow(false);
-    NMHDR header = {g_hTaskList, static_cast<UINT_PTR>(IDC_TASK_LIST), static_cast<UINT>(NM_DBLCLK)};
-    g_listDblClickActive = true;
-    EXPECT_EQ(SendMessageW(window_, WM_NOTIFY, IDC_TASK_LIST, reinterpret_cast<LPARAM>(&header)), 0);
-    g_listDblClickActive = false;
-}
-
 TEST_F(DownloadWindowMessages, ClosingEndsTheMessageLoopWithZero) {
     OpenWindow(false);
     const int quitsBefore = QuitMessagesSeen();
