@@ -1,7 +1,7 @@
 // Shows the download window with a few tasks in different states, for scripts/screenshot.
 // Usage: screenshot_host.exe normal|downloader <seconds>
-// Prints the window's frame as "x y width height" once it is shown, then runs the window until it
-// is closed or the seconds have passed.
+// Prints the window's client area on the screen as "x y width height" once it is shown, then runs the window
+// until it is closed or the seconds have passed.
 #include "app/app_messages.h"
 #include "app/app_state.h"
 #include "app/config.h"
@@ -86,10 +86,13 @@ int main(int argc, char** argv) {
     if (normal) {
         PostMessageW(window, WM_COMMAND, IDC_VIEW_TASKS, 0);
     }
-    RECT frame = {};
-    GetWindowRect(window, &frame);
-    std::printf("%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left,
-                frame.bottom - frame.top);
+    // Without a window manager the frame Wine paints is not the one users see; the picture shows the
+    // client area.
+    RECT client = {};
+    GetClientRect(window, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    std::printf("%ld %ld %ld %ld\n", origin.x, origin.y, client.right, client.bottom);
     std::fflush(stdout);
     SetTimer(nullptr, kQuitTimerId, static_cast<UINT>(seconds) * 1000, QuitAfterTimeout);
 
