@@ -26,6 +26,9 @@ constexpr const wchar_t* kInstallText = L"安装WebView2";
 constexpr DWORD kChildStyle = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kTaskListStyle =
     WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+// Where the normal-mode clear button starts; the first layout moves it into the list band.
+constexpr int kCreatedClearButtonRightOffset = 97;
+constexpr int kCreatedClearButtonBottomOffset = 145;
 constexpr UINT kRaiseFlags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
 
 struct ControlSpec {
@@ -78,14 +81,18 @@ void CreateSettingsStrip(HWND window, int clientWidth) {
 
 void CreateListAndButtons(HWND window, int width, int height) {
     if (g_webView2Missing) {
-        g_hTaskList = CreateControl(window, {WC_LISTVIEWW, L"", kTaskListStyle, IDC_TASK_LIST, 0,
-                                             kSettingsStripHeight, width - kButtonColumnWidth, height - 29});
-        g_hClearButton = CreateControl(
-            window, {L"BUTTON", kClearTasksText, kChildStyle | WS_DISABLED | BS_PUSHBUTTON, IDC_CLEAR_TASKS,
-                     width - kButtonColumnInset, 70, kClearButtonWidth, kClearButtonHeight});
-        g_hInstallButton = CreateControl(
-            window, {L"BUTTON", kInstallText, kChildStyle | BS_PUSHBUTTON, IDC_INSTALL_WEBVIEW2,
-                     width - kButtonColumnInset, height - 39, kInstallButtonWidth, kInstallButtonHeight});
+        g_hTaskList =
+            CreateControl(window, {WC_LISTVIEWW, L"", kTaskListStyle, IDC_TASK_LIST, 0, kSettingsStripHeight,
+                                   width - kButtonColumnWidth,
+                                   height - kSettingsStripHeight + kDownloaderOnlyListBottomOverlap});
+        g_hClearButton =
+            CreateControl(window, {L"BUTTON", kClearTasksText, kChildStyle | WS_DISABLED | BS_PUSHBUTTON,
+                                   IDC_CLEAR_TASKS, width - kButtonColumnInset, kDownloaderOnlyClearButtonY,
+                                   kClearButtonWidth, kClearButtonHeight});
+        g_hInstallButton =
+            CreateControl(window, {L"BUTTON", kInstallText, kChildStyle | BS_PUSHBUTTON, IDC_INSTALL_WEBVIEW2,
+                                   width - kButtonColumnInset, height - kInstallButtonBottomOffset,
+                                   kInstallButtonWidth, kInstallButtonHeight});
         SetWindowPos(g_hClearButton, HWND_TOP, 0, 0, 0, 0, kRaiseFlags);
         SetWindowPos(g_hInstallButton, HWND_TOP, 0, 0, 0, 0, kRaiseFlags);
         return;
@@ -95,7 +102,8 @@ void CreateListAndButtons(HWND window, int width, int height) {
     // Hidden with the list: the list band is closed until the user opens it.
     g_hClearButton = CreateControl(
         window, {L"BUTTON", kClearTasksText, WS_CHILD | WS_DISABLED | BS_PUSHBUTTON, IDC_CLEAR_TASKS,
-                 width - 97, height - 145, kClearButtonWidth, kClearButtonHeight});
+                 width - kCreatedClearButtonRightOffset, height - kCreatedClearButtonBottomOffset,
+                 kClearButtonWidth, kClearButtonHeight});
 }
 
 }  // namespace

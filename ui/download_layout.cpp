@@ -72,18 +72,19 @@ void PlaceTaskBand(ClientArea client) {
     PlaceOnTop(g_hTaskList, 0, client.cy - kTaskBandHeight, client.cx - kButtonColumnWidth,
                kTaskBandHeight + 1);
     FitColumns();
-    PlaceOnTop(g_hClearButton, client.cx - kButtonColumnInset, client.cy - 110, kClearButtonWidth,
-               kClearButtonHeight);
+    PlaceOnTop(g_hClearButton, client.cx - kButtonColumnInset, client.cy - kBandClearButtonBottomOffset,
+               kClearButtonWidth, kClearButtonHeight);
     UpdateClearButtonState();
     Repaint(g_hClearButton);
 }
 
 void PlaceDownloaderOnlyButtons(ClientArea client) {
-    Place(g_hClearButton, client.cx - kButtonColumnInset, 70, kClearButtonWidth, kClearButtonHeight);
+    Place(g_hClearButton, client.cx - kButtonColumnInset, kDownloaderOnlyClearButtonY, kClearButtonWidth,
+          kClearButtonHeight);
     UpdateClearButtonState();
     Repaint(g_hClearButton);
-    Place(g_hInstallButton, client.cx - kButtonColumnInset, client.cy - 39, kInstallButtonWidth,
-          kInstallButtonHeight);
+    Place(g_hInstallButton, client.cx - kButtonColumnInset, client.cy - kInstallButtonBottomOffset,
+          kInstallButtonWidth, kInstallButtonHeight);
 }
 
 void LayoutDownloaderOnlyOnSize(ClientArea client) {
@@ -92,7 +93,7 @@ void LayoutDownloaderOnlyOnSize(ClientArea client) {
     Hide(g_hViewTasksButton);
     HideListScrollBar();
     Place(g_hTaskList, 0, kSettingsStripHeight, client.cx - kButtonColumnWidth,
-          std::max(client.cy - kSettingsStripHeight, kMinPageHeight) + 1);
+          std::max(client.cy - kSettingsStripHeight, kMinPageHeight) + kDownloaderOnlyListBottomOverlap);
     FitColumns();
     PlaceDownloaderOnlyButtons(client);
 }
@@ -149,7 +150,8 @@ void LayoutPageAreaAndList(HWND window) {
     }
     if (g_webView2Missing) {
         Place(g_hTaskList, 0, kSettingsStripHeight, client.cx - kButtonColumnWidth,
-              std::max(client.cy - (kSettingsStripHeight - 1), 20));
+              std::max(client.cy - kSettingsStripHeight + kDownloaderOnlyListBottomOverlap,
+                       kMinDownloaderOnlyListHeight));
         FitColumns();
         PlaceDownloaderOnlyButtons(client);
     } else if (g_taskListVisible) {

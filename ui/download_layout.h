@@ -14,6 +14,14 @@ constexpr int kButtonColumnWidth = 115;
 constexpr int kButtonColumnInset = 107;
 constexpr int kClearButtonWidth = 100;
 constexpr int kClearButtonHeight = 24;
+// The clear button's top: 110 above the bottom in the list band, fixed under the strip otherwise.
+constexpr int kBandClearButtonBottomOffset = 110;
+constexpr int kDownloaderOnlyClearButtonY = 70;
+// The install button's top, measured from the client's bottom edge.
+constexpr int kInstallButtonBottomOffset = 39;
+// The downloader-only list reaches one pixel past the client's bottom, hiding its lower border.
+constexpr int kDownloaderOnlyListBottomOverlap = 1;
+constexpr int kMinDownloaderOnlyListHeight = 20;
 constexpr int kInstallButtonWidth = 100;
 constexpr int kInstallButtonHeight = 22;
 // The view-tasks button sits 100 pixels from the right edge of a wide window, else at 900.
