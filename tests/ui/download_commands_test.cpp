@@ -51,6 +51,11 @@ bool TaskMutexHeldElsewhere() {
     return held;
 }
 
+void ResetRecords() {
+    g_rebuilds = 0;
+    g_rowUpdates.clear();
+}
+
 void RecordRebuild() {
     ++g_rebuilds;
 }
@@ -89,6 +94,7 @@ std::wstring IniValue(const std::wstring& path, const wchar_t* key) {
 
 TEST_F(TaskUpdateRouting, AllTasksRebuildsAndOneIndexRewritesOnlyThatRowUnderTheLock) {
     OpenWindow(false);
+    ResetRecords();
     SetTaskListOperationsForTesting({RecordRebuild, RecordRowUpdate});
     AddTask("a");
     AddTask("b");
@@ -123,6 +129,7 @@ TEST_F(TaskUpdateRouting, AllTasksRebuildsAndOneIndexRewritesOnlyThatRowUnderThe
 
 TEST_F(TaskUpdateRouting, PostedUpdatesFromAWorkerThreadReachTheList) {
     OpenWindow(false);
+    ResetRecords();
     SetTaskListOperationsForTesting({RecordRebuild, RecordRowUpdate});
     AddTask("first");
     InsertRows(1);
@@ -136,6 +143,60 @@ TEST_F(TaskUpdateRouting, PostedUpdatesFromAWorkerThreadReachTheList) {
     EXPECT_EQ(g_rebuilds, 1);
     ASSERT_EQ(g_rowUpdates.size(), 1u);
     EXPECT_EQ(g_rowUpdates[0].row, 0);
+    SetTaskListOperationsForTesting({});
+}
+
+namespace {
+
+std::atomic<int> g_badRowUpdates{0};
+std::atomic<int> g_goodRowUpdates{0};
+
+// Like the real rebuild: one row per task, read under the lock.
+void RebuildRowsFromTable() {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    SendMessageW(g_hTaskList, LVM_DELETEALLITEMS, 0, 0);
+    InsertRows(static_cast<int>(g_taskTable.size()));
+}
+
+// Called with g_taskMutex held: the row must still be in the table and in the list.
+void CheckRowStillExists(int row, const DownloadTask&) {
+    const bool inTable = row >= 0 && static_cast<size_t>(row) < g_taskTable.size();
+    const bool inList = row < RowCount();
+    (inTable && inList ? g_goodRowUpdates : g_badRowUpdates)++;
+}
+
+}  // namespace
+
+TEST_F(TaskUpdateRouting, UpdatesRacingWithClearingNeverReachARowThatIsGone) {
+    OpenWindow(false);
+    SetTaskListOperationsForTesting({RebuildRowsFromTable, CheckRowStillExists});
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 3; ++w) {
+        workers.emplace_back([&stop] {
+            while (!stop) {
+                DownloadTask task;
+                task.name = "race";
+                const TaskRef ref = AppendTask(task);
+                NotifyTaskListChanged();
+                for (int percent = 0; percent < 100 && !stop; percent += 10) {
+                    UpdateTaskStatus(ref, TaskStatus::Downloading, percent, "");
+                }
+            }
+        });
+    }
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 1500) {
+        PumpUntil([] { return false; }, 20);
+        Command(IDC_CLEAR_TASKS);
+    }
+    stop = true;
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    PumpMessages();
+    EXPECT_EQ(g_badRowUpdates.load(), 0);
+    EXPECT_GT(g_goodRowUpdates.load(), 0);
     SetTaskListOperationsForTesting({});
 }
 
@@ -269,6 +330,7 @@ int AnswerQuestion(HWND owner) {
 TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTask) {
     OpenWindow(false);
     SetInstallQuestionForTesting(AnswerQuestion);
+    ResetRecords();
     SetTaskListOperationsForTesting({RecordRebuild, RecordRowUpdate});
 
     g_answer = IDNO;
