@@ -380,19 +380,6 @@ TEST_F(DownloadWindowMessages, F11FillsTheMonitorAndReturnsToTheWindowedSize) {
     EXPECT_EQ(frame.bottom - frame.top, 200);
 }
 
-TEST_F(DownloadWindowMessages, ControlColoursAreTransparentBlackOnAHollowBrush) {
-    OpenWindow(false);
-    const HDC dc = CreateCompatibleDC(nullptr);
-    SetBkMode(dc, OPAQUE);
-    SetTextColor(dc, RGB(255, 0, 0));
-    const LRESULT brush = SendMessageW(window_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                                       reinterpret_cast<LPARAM>(Child(IDC_AUTO_EXTRACT)));
-    EXPECT_EQ(reinterpret_cast<HGDIOBJ>(brush), GetStockObject(NULL_BRUSH));
-    EXPECT_EQ(GetBkMode(dc), TRANSPARENT);
-    EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
-    DeleteDC(dc);
-}
-
 TEST_F(DownloadWindowMessages, ThePageAreaPaintsItsPlainBackground) {
     OpenWindow(true);
     const HWND page = Child(IDC_WEB_PAGE);
