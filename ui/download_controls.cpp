@@ -31,7 +31,7 @@ constexpr int kCreatedClearButtonRightOffset = 97;
 constexpr int kCreatedClearButtonBottomOffset = 145;
 constexpr UINT kRaiseFlags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
 
-struct ControlSpec {
+struct ChildControl {
     const wchar_t* className;
     const wchar_t* text;
     DWORD style;
@@ -39,9 +39,10 @@ struct ControlSpec {
     int x, y, width, height;
 };
 
-HWND CreateControl(HWND parent, const ControlSpec& spec) {
-    return CreateWindowExW(0, spec.className, spec.text, spec.style, spec.x, spec.y, spec.width, spec.height,
-                           parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+HWND CreateControl(HWND parent, const ChildControl& control) {
+    return CreateWindowExW(0, control.className, control.text, control.style, control.x, control.y,
+                           control.width, control.height, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
                            GetModuleHandleW(nullptr), nullptr);
 }
 

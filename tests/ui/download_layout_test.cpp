@@ -12,6 +12,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <vector>
 
 namespace {
