@@ -18,6 +18,8 @@
 
 #include <commctrl.h>
 
+#include <atomic>
+
 namespace {
 
 constexpr const wchar_t* kViewTasksText = L"查看任务";
@@ -32,12 +34,16 @@ constexpr LONG kDownloaderOnlyMaxTrackHeight = 1500;
 
 RuntimeCheck g_runtimeCheck = IsWebView2RuntimeAvailable;
 
-// The thread that owns the program's windows: the download window's once it exists, before that
-// the tray window's. Without either (a process that has only this window), the caller's.
+// The thread that created the download window, remembered for the life of the process: after the
+// window and the tray window are gone (the program is ending), no other thread may create one.
+std::atomic<DWORD> g_uiThreadId{0};
+
+// The thread that owns the program's windows: the download window's once it was created, before
+// that the tray window's. Without either (a process that has only this window), the caller's.
 DWORD UiThreadId() {
-    const HWND downloadWindow = g_hDownloadWnd.load();
-    if (downloadWindow && IsWindow(downloadWindow)) {
-        return GetWindowThreadProcessId(downloadWindow, nullptr);
+    const DWORD remembered = g_uiThreadId.load();
+    if (remembered != 0) {
+        return remembered;
     }
     if (g_hTrayWnd && IsWindow(g_hTrayWnd)) {
         return GetWindowThreadProcessId(g_hTrayWnd, nullptr);
@@ -135,6 +141,7 @@ void CreateDownloadWindow() {
         return;
     }
     g_hDownloadWnd.store(window);
+    g_uiThreadId.store(GetCurrentThreadId());
     if (g_hAppIcon) {
         SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_hAppIcon));
         SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_hAppIcon));

@@ -242,6 +242,21 @@ TEST_F(TrayWindow, ShowFromAnotherThreadCreatesTheWindowOnTheTrayWindowsThread) 
     EXPECT_EQ(g_hDownloadWnd.load(), window_);
 }
 
+TEST_F(TrayWindow, AfterTheExitNoOtherThreadCanCreateAWindow) {
+    SetRuntimeCheckForTesting(RuntimeAbsent);
+    ShowDownloadWindow();
+    PumpMessages();
+    ASSERT_NE(g_hDownloadWnd.load(), nullptr);
+    SendMessageW(g_hTrayWnd, WM_COMMAND, IDM_TRAY_EXIT, 0);
+    ASSERT_EQ(g_hDownloadWnd.load(), nullptr);
+    // A download request that reaches the server thread while the program ends.
+    std::thread server([] { ShowDownloadWindow(); });
+    server.join();
+    PumpMessages();
+    EXPECT_EQ(g_hDownloadWnd.load(), nullptr);
+    EXPECT_EQ(FindWindowW(L"TarnDownloadWnd", nullptr), nullptr);
+}
+
 TEST_F(TrayWindow, ClosingTheDownloadWindowRemovesTheTrayIcon) {
     SetRuntimeCheckForTesting(RuntimeAbsent);
     ShowDownloadWindow();
