@@ -5,7 +5,7 @@
 
 #include <shellapi.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -27,6 +27,19 @@ std::string ToUtf8(const std::wstring& text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr,
                         nullptr);
     return out;
+}
+
+std::string ReadSmallFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return std::string();
+    }
+    char buffer[256] = {};
+    DWORD got = 0;
+    ReadFile(file, buffer, sizeof(buffer) - 1, &got, nullptr);
+    CloseHandle(file);
+    return std::string(buffer, got);
 }
 
 }  // namespace
@@ -56,14 +69,11 @@ int main() {
 
     unsigned sleepMs = 0;
     int exitCode = 0;
-    const std::wstring behaviourPath = directory + L"\\fake_extractor.txt";
-    FILE* behaviour = _wfopen(behaviourPath.c_str(), L"r");
-    if (behaviour) {
-        if (std::fscanf(behaviour, "%u %d", &sleepMs, &exitCode) != 2) {
-            sleepMs = 0;
-            exitCode = 0;
-        }
-        std::fclose(behaviour);
+    const std::string behaviour = ReadSmallFile(directory + L"\\fake_extractor.txt");
+    const size_t space = behaviour.find(' ');
+    if (space != std::string::npos) {
+        sleepMs = static_cast<unsigned>(std::strtoul(behaviour.c_str(), nullptr, 10));
+        exitCode = static_cast<int>(std::strtol(behaviour.c_str() + space + 1, nullptr, 10));
     }
     Sleep(sleepMs);
     // A successful run leaves a file in the destination, as a real extraction would.
