@@ -24,7 +24,6 @@ std::vector<std::wstring> g_started;
 std::vector<std::wstring> g_opened;
 DWORD g_now = 0;
 std::vector<bool> g_dblClickFlagAtNotify;
-std::vector<std::pair<WPARAM, LPARAM>> g_parentCommands;
 
 bool RecordStart(const std::wstring& commandLine) {
     g_started.push_back(commandLine);
@@ -40,10 +39,6 @@ DWORD FakeTicks() {
 LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == static_cast<UINT>(NM_DBLCLK)) {
         g_dblClickFlagAtNotify.push_back(g_listDblClickActive);
-    }
-    if (message == WM_COMMAND) {
-        g_parentCommands.emplace_back(wParam, lParam);
-        return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -109,7 +104,6 @@ class TaskListTest : public ::testing::Test {
         g_started.clear();
         g_opened.clear();
         g_dblClickFlagAtNotify.clear();
-        g_parentCommands.clear();
         static const TaskShellCalls kRecorder = {RecordStart, RecordOpen};
         SetTaskShellCallsForTesting(&kRecorder);
         SetTaskListTickSourceForTesting(FakeTicks);
@@ -646,15 +640,6 @@ TEST_F(TaskListTest, ScrollingRaisesTheVisibleClearButton) {
     SendMessageW(list_, WM_VSCROLL, SB_LINEDOWN, 0);
     EXPECT_FALSE(IsWindowVisible(clearButton_));
     EXPECT_NE(GetWindow(parent_, GW_CHILD), clearButton_);
-}
-
-TEST_F(TaskListTest, CommandsReachingTheListGoToTheDownloadWindow) {
-    EXPECT_EQ(SendMessageW(list_, WM_COMMAND, MAKEWPARAM(kClearButtonId, BN_CLICKED),
-                           reinterpret_cast<LPARAM>(clearButton_)),
-              0);
-    ASSERT_EQ(g_parentCommands.size(), 1u);
-    EXPECT_EQ(g_parentCommands[0].first, MAKEWPARAM(kClearButtonId, BN_CLICKED));
-    EXPECT_EQ(g_parentCommands[0].second, reinterpret_cast<LPARAM>(clearButton_));
 }
 
 }  // namespace
