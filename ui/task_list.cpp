@@ -169,6 +169,30 @@ int SelectedRow(HWND list) {
     return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
+// Stops the list from painting while all its rows are replaced. WM_SETREDRAW works by clearing and
+// setting the visible style, so a hidden list is left alone: turning drawing back on would show it.
+class RedrawPause {
+  public:
+    explicit RedrawPause(HWND list) : list_(list) {
+        paused_ = (GetWindowLongPtrW(list_, GWL_STYLE) & WS_VISIBLE) != 0;
+        if (paused_) {
+            SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+        }
+    }
+    ~RedrawPause() {
+        if (paused_) {
+            SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(list_, nullptr, TRUE);
+        }
+    }
+    RedrawPause(const RedrawPause&) = delete;
+    RedrawPause& operator=(const RedrawPause&) = delete;
+
+  private:
+    HWND list_;
+    bool paused_ = false;
+};
+
 LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return CallWindowProcW(g_listOwnProc, window, message, wParam, lParam);
 }
@@ -402,6 +426,30 @@ void OpenTaskDirectoryUnsafe(int index) {
     }
 }
 
+// Takes g_taskMutex for the rebuild or while one row is read and rewritten, then once more to count
+// the tasks for the clear button.
+void ApplyTaskListUpdate(WPARAM wParam) {
+    const HWND list = g_hTaskList;
+    if (!list) {
+        return;
+    }
+    if (wParam == kAllTasksChanged) {
+        RebuildTaskList();
+    } else {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        const int index = static_cast<int>(static_cast<std::uint32_t>(wParam & 0xFFFFFFFFu));
+        const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        if (index >= 0 && static_cast<size_t>(index) < g_taskTable.size() && index < rows) {
+            UpdateTaskRow(index, g_taskTable[static_cast<size_t>(index)]);
+        }
+    }
+    const bool hasTasks = TaskCount() > 0;
+    const HWND clearButton = GetDlgItem(GetParent(list), IDC_CLEAR_TASKS);
+    if (clearButton) {
+        EnableWindow(clearButton, hasTasks);
+    }
+}
+
 }  // namespace
 
 std::wstring TaskNameCellText(const std::string& utf8Name) {
@@ -491,7 +539,7 @@ void RebuildTaskList() {
     if (!list) {
         return;
     }
-    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    RedrawPause pause(list);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     {
         std::lock_guard<std::mutex> lock(g_taskMutex);
@@ -516,8 +564,6 @@ void RebuildTaskList() {
         }
         HideHorizontalScrollBar(list);
     }
-    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(list, nullptr, TRUE);
 }
 
 void UpdateTaskRow(int row, const DownloadTask& task) {
@@ -540,25 +586,12 @@ void UpdateTaskRow(int row, const DownloadTask& task) {
 }
 
 void HandleTaskListUpdate(WPARAM wParam) {
-    const HWND list = g_hTaskList;
-    if (!list) {
-        return;
-    }
-    if (wParam == kAllTasksChanged) {
-        RebuildTaskList();
-    } else {
-        // Takes g_taskMutex while the row is read and rewritten.
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        const int index = static_cast<int>(static_cast<std::uint32_t>(wParam & 0xFFFFFFFFu));
-        const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-        if (index >= 0 && static_cast<size_t>(index) < g_taskTable.size() && index < rows) {
-            UpdateTaskRow(index, g_taskTable[static_cast<size_t>(index)]);
-        }
-    }
-    const bool hasTasks = TaskCount() > 0;
-    const HWND clearButton = GetDlgItem(GetParent(list), IDC_CLEAR_TASKS);
-    if (clearButton) {
-        EnableWindow(clearButton, hasTasks);
+    try {
+        ApplyTaskListUpdate(wParam);
+    } catch (...) {
+        // Runs inside the download window's procedure, which no exception may leave.
+        DebugTrace(L"HandleTaskListUpdate: update failed (wParam=%llu)",
+                   static_cast<unsigned long long>(wParam));
     }
 }
 
