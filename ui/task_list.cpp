@@ -42,11 +42,11 @@ constexpr int kMinPathColumnWidth = 80;
 // The four fixed columns take 490 pixels; 22 more stay free for the vertical scroll bar, so the
 // path column gets what is left of the client width after 512.
 constexpr int kPathColumnReserve = 512;
-// Below this client width the columns are left as they are.
+// At this client width or less the columns are left as they are.
 constexpr int kMinFitWidth = 560;
 
-// Two double clicks on one row closer together than this open its folder only once: the list sees
-// a double click and the Enter key of an impatient user as separate requests.
+// Requests to open one row's folder closer together than this open it once: users double-click
+// again while the file manager is still starting, and each request would open another window.
 constexpr DWORD kOpenDebounceMs = 500;
 
 // Units kept at the end of a shortened text, so the extension of a name and the last folders of a
