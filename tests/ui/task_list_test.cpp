@@ -474,6 +474,24 @@ TEST_F(TaskListTest, HeaderDragsSnapFixedColumnsBackAndClampThePathColumn) {
     SendMessageW(header, HDM_SETITEMW, 1, reinterpret_cast<LPARAM>(&item));
     EXPECT_EQ(ColumnWidth(1), 80);
 
+    // A drag with the mouse on the header's dividers, as the user does it.
+    const auto mouseDrag = [&](int fromX, int toX) {
+        SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(fromX, 5));
+        SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM((fromX + toX) / 2, 5));
+        SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(toX, 5));
+        SendMessageW(header, WM_LBUTTONUP, 0, MAKELPARAM(toX, 5));
+    };
+    SendMessageW(list_, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(200, 0));
+    ASSERT_EQ(ColumnWidth(1), 200);
+    mouseDrag(250, 400);
+    EXPECT_EQ(ColumnWidth(0), 250);
+    mouseDrag(450, 1500);
+    EXPECT_EQ(ColumnWidth(1), maxPath);
+    mouseDrag(250 + maxPath, 260);
+    EXPECT_EQ(ColumnWidth(1), 80);
+    mouseDrag(250 + 80 + 80, 600);
+    EXPECT_EQ(ColumnWidth(2), 80);
+
     // A notification without an item description is not ours to change.
     NMHEADERW bare = {};
     bare.hdr.hwndFrom = header;
