@@ -636,6 +636,14 @@ TEST_F(TaskListTest, OpenChoosesTheFolderByStatus) {
     EXPECT_EQ(g_opened,
               (std::vector<std::wstring>{L"D:\\dl", L"D:\\", L"D:\\dev\\dest", L"D:\\dev\\a\" /e,\"C:"}));
     EXPECT_TRUE(g_started.empty());
+
+    // A path too long for the list's cell still reaches the file manager whole.
+    DownloadTask deep = MakeTask("d", TaskStatus::Completed);
+    deep.copyFirstItem = L"D:\\dev\\" + std::wstring(400, L'd') + L"\\sfx_a.png";
+    Fill({deep});
+    g_now += 1000;
+    OpenTaskDirectory(0);
+    EXPECT_EQ(g_started, std::vector<std::wstring>{L"explorer.exe /select,\"" + deep.copyFirstItem + L"\""});
 }
 
 TEST_F(TaskListTest, ScrollingRaisesTheVisibleClearButton) {
