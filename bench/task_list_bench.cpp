@@ -5,7 +5,9 @@
 #include "app/app_messages.h"
 #include "app/win32.h"
 #include "tasks/task_table.h"
+#include "ui/task_commands.h"
 #include "ui/task_list.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 
@@ -58,13 +60,13 @@ int main() {
         LARGE_INTEGER end = {};
         QueryPerformanceCounter(&start);
         for (int run = 0; run < kRebuildsPerRun; ++run) {
-            HandleTaskListUpdate(kAllTasksChanged);
+            OnTaskUpdate(kAllTasksChanged);
         }
         QueryPerformanceCounter(&end);
         const double rebuild = Milliseconds(start, end) / kRebuildsPerRun;
         QueryPerformanceCounter(&start);
         for (int run = 0; run < kRowUpdatesPerRun; ++run) {
-            HandleTaskListUpdate(static_cast<WPARAM>(run % count));
+            OnTaskUpdate(static_cast<WPARAM>(run % count));
         }
         QueryPerformanceCounter(&end);
         const double row = Milliseconds(start, end) * 1000.0 / kRowUpdatesPerRun;

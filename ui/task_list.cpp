@@ -1,9 +1,10 @@
 #include "ui/task_list.h"
 
 #include "api/text_convert.h"
-#include "app/app_messages.h"
 #include "app/debug_trace.h"
 #include "app/unique_handle.h"
+#include "ui/control_ids.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -17,12 +18,8 @@
 #include <vector>
 
 HWND g_hTaskList = nullptr;
-bool g_listDblClickActive = false;
 
 namespace {
-
-// The download window's clear button; the list raises it above itself after scrolling.
-constexpr int IDC_CLEAR_TASKS = 2028;
 
 enum TaskListColumn {
     kNameColumn = 0,
@@ -426,30 +423,6 @@ void OpenTaskDirectoryUnsafe(int index) {
     }
 }
 
-// Takes g_taskMutex for the rebuild or while one row is read and rewritten, then once more to count
-// the tasks for the clear button.
-void ApplyTaskListUpdate(WPARAM wParam) {
-    const HWND list = g_hTaskList;
-    if (!list) {
-        return;
-    }
-    if (wParam == kAllTasksChanged) {
-        RebuildTaskList();
-    } else {
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        const int index = static_cast<int>(static_cast<std::uint32_t>(wParam & 0xFFFFFFFFu));
-        const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-        if (index >= 0 && static_cast<size_t>(index) < g_taskTable.size() && index < rows) {
-            UpdateTaskRow(index, g_taskTable[static_cast<size_t>(index)]);
-        }
-    }
-    const bool hasTasks = TaskCount() > 0;
-    const HWND clearButton = GetDlgItem(GetParent(list), IDC_CLEAR_TASKS);
-    if (clearButton) {
-        EnableWindow(clearButton, hasTasks);
-    }
-}
-
 }  // namespace
 
 std::wstring TaskNameCellText(const std::string& utf8Name) {
@@ -583,16 +556,6 @@ void UpdateTaskRow(int row, const DownloadTask& task) {
     SetCellText(row, kProgressColumn, percent);
     SetCellText(row, kTimeColumn, time);
     SetCellText(row, kPathColumn, TaskPathCellText(task));
-}
-
-void HandleTaskListUpdate(WPARAM wParam) {
-    try {
-        ApplyTaskListUpdate(wParam);
-    } catch (...) {
-        // Runs inside the download window's procedure, which no exception may leave.
-        DebugTrace(L"HandleTaskListUpdate: update failed (wParam=%llu)",
-                   static_cast<unsigned long long>(wParam));
-    }
 }
 
 LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

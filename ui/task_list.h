@@ -7,9 +7,6 @@
 #include <string>
 
 extern HWND g_hTaskList;
-// True while the list handles a double click, so the download window can swallow the NM_DBLCLK the
-// list raises for it.
-extern bool g_listDblClickActive;
 
 // Called once from the download window's WM_CREATE after the list control exists.
 void SetupTaskList();
@@ -22,11 +19,6 @@ void FitTaskListColumns(HWND list);
 LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Shows a task's output folder (or file) in the file manager.
 void OpenTaskDirectory(int index);
-
-// The download window's WM_TASK_UPDATE: wParam -1 rebuilds every row, a task index rewrites that
-// row when it exists in both the table and the list. Then enables the clear button exactly when the
-// table holds tasks. Does nothing while the list does not exist. Takes g_taskMutex.
-void HandleTaskListUpdate(WPARAM wParam);
 
 // The texts the list shows, exposed so their limits can be checked without a window.
 // Column 0: the name with ".zip" ensured, at most kTaskNameCellMax UTF-16 units.

@@ -3,7 +3,9 @@
 #include "app/app_messages.h"
 #include "app/win32.h"
 #include "tasks/task_table.h"
+#include "ui/task_commands.h"
 #include "ui/task_list.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -98,6 +100,7 @@ class TaskListTest : public ::testing::Test {
                                        100, 24, parent_, reinterpret_cast<HMENU>(kClearButtonId),
                                        GetModuleHandleW(nullptr), nullptr);
         g_hTaskList = list_;
+        g_hClearButton = clearButton_;
         SetupTaskList();
 
         ClearTasks();
@@ -117,6 +120,7 @@ class TaskListTest : public ::testing::Test {
         SetTaskShellCallsForTesting(nullptr);
         SetTaskListTickSourceForTesting(nullptr);
         g_hTaskList = nullptr;
+        g_hClearButton = nullptr;
         if (parent_) {
             DestroyWindow(parent_);
         }
@@ -128,7 +132,7 @@ class TaskListTest : public ::testing::Test {
         for (const DownloadTask& task : tasks) {
             AppendTask(task);
         }
-        HandleTaskListUpdate(kAllTasksChanged);
+        OnTaskUpdate(kAllTasksChanged);
     }
 
     int Rows() const { return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
@@ -254,7 +258,7 @@ TEST_F(TaskListTest, FittingFollowsTheListWidthAboveTheMinimumOnly) {
 }
 
 TEST_F(TaskListTest, RebuildShowsEveryTaskInOrderAndSelectsTheLast) {
-    HandleTaskListUpdate(kAllTasksChanged);
+    OnTaskUpdate(kAllTasksChanged);
     EXPECT_EQ(Rows(), 0);
     EXPECT_EQ(NextItem(LVNI_SELECTED), -1);
     EXPECT_FALSE(IsWindowEnabled(clearButton_));
@@ -275,7 +279,7 @@ TEST_F(TaskListTest, RebuildShowsEveryTaskInOrderAndSelectsTheLast) {
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Cell(0, 0), L"only.zip");
     ClearTasks();
-    HandleTaskListUpdate(kAllTasksChanged);
+    OnTaskUpdate(kAllTasksChanged);
     EXPECT_EQ(Rows(), 0);
     EXPECT_FALSE(IsWindowEnabled(clearButton_));
 }
@@ -294,7 +298,7 @@ TEST_F(TaskListTest, AnIndexUpdateRewritesOnlyThatRow) {
             task.name = "renamed";
         }
     }
-    HandleTaskListUpdate(1);
+    OnTaskUpdate(1);
     EXPECT_EQ(RowCells(0), row0);
     EXPECT_EQ(RowCells(2), row2);
     EXPECT_EQ(RowCells(1),
@@ -303,13 +307,13 @@ TEST_F(TaskListTest, AnIndexUpdateRewritesOnlyThatRow) {
     // Indexes outside the table or the rows change nothing.
     AppendTask(MakeTask("new", TaskStatus::Completed));
     for (const WPARAM outside : {WPARAM{3}, WPARAM{4}, static_cast<WPARAM>(-2), WPARAM{0x80000000u}}) {
-        HandleTaskListUpdate(outside);
+        OnTaskUpdate(outside);
         EXPECT_EQ(Rows(), 3);
         EXPECT_EQ(RowCells(0), row0);
         EXPECT_EQ(RowCells(2), row2);
     }
     // Only the low 32 bits name the row.
-    HandleTaskListUpdate(static_cast<WPARAM>(0x100000002ull));
+    OnTaskUpdate(static_cast<WPARAM>(0x100000002ull));
     EXPECT_EQ(Cell(2, 2), L"下载中");
     EXPECT_EQ(RowCells(0), row0);
 }
