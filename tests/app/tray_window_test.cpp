@@ -255,7 +255,6 @@ TEST_F(TrayWindow, AfterTheExitNoOtherThreadCanCreateAWindow) {
     server.join();
     PumpMessages();
     EXPECT_EQ(g_hDownloadWnd.load(), nullptr);
-    // Only this process: other test programs may have download windows of their own open.
     EXPECT_EQ(FindProcessWindow(GetCurrentProcessId(), L"TarnDownloadWnd"), nullptr);
 }
 
