@@ -1,14 +1,586 @@
 #include "ui/task_list.h"
 
-// The task list is not built yet; the download window calls these so that it can be filled in
-// without touching the window.
+#include "api/text_convert.h"
+#include "app/debug_trace.h"
+#include "app/unique_handle.h"
+#include "ui/control_ids.h"
+#include "ui/ui_state.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <mutex>
+#include <vector>
+
 HWND g_hTaskList = nullptr;
 
-void SetupTaskList() {}
-void RebuildTaskList() {}
-void UpdateTaskRow(int, const DownloadTask&) {}
-void FitTaskListColumns(HWND) {}
-LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
+namespace {
+
+enum TaskListColumn {
+    kNameColumn = 0,
+    kPathColumn = 1,
+    kStatusColumn = 2,
+    kProgressColumn = 3,
+    kTimeColumn = 4
+};
+constexpr int kColumnCount = 5;
+
+constexpr int kNameColumnWidth = 250;
+constexpr int kInitialPathColumnWidth = 400;
+constexpr int kStatusColumnWidth = 80;
+constexpr int kProgressColumnWidth = 70;
+constexpr int kTimeColumnWidth = 90;
+constexpr int kMinPathColumnWidth = 80;
+// The four fixed columns take 490 pixels; 22 more stay free for the vertical scroll bar, so the
+// path column gets what is left of the client width after 512.
+constexpr int kPathColumnReserve = 512;
+// At this client width or less the columns are left as they are.
+constexpr int kMinFitWidth = 560;
+
+// Requests to open one row's folder closer together than this open it once: users double-click
+// again while the file manager is still starting, and each request would open another window.
+constexpr DWORD kOpenDebounceMs = 500;
+
+// Units kept at the end of a shortened text, so the extension of a name and the last folders of a
+// path stay readable.
+constexpr size_t kNameTailUnits = 8;
+constexpr size_t kPathTailUnits = 160;
+constexpr wchar_t kEllipsis = L'\u2026';
+
+WNDPROC g_listOwnProc = nullptr;
+bool g_adjustingColumns = false;
+int g_lastResizedColumn = -1;
+int g_lastOpenedIndex = -1;
+DWORD g_lastOpenedTick = 0;
+
+bool StartProcessNormally(const std::wstring& commandLine) {
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+    writable.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        const DWORD error = GetLastError();
+        DebugTrace(L"OpenTaskDirectory: explorer did not start (%lu)", error);
+        return false;
+    }
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    return true;
 }
-void OpenTaskDirectory(int) {}
+
+void OpenFolderInShell(const std::wstring& folder) {
+    ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+const TaskShellCalls kRealShellCalls = {StartProcessNormally, OpenFolderInShell};
+TaskShellCalls g_shellCalls = kRealShellCalls;
+TaskListTickSource g_tickSource = GetTickCount;
+
+bool IsHighSurrogate(wchar_t ch) {
+    return ch >= 0xD800 && ch <= 0xDBFF;
+}
+
+bool IsLowSurrogate(wchar_t ch) {
+    return ch >= 0xDC00 && ch <= 0xDFFF;
+}
+
+// Shortens `text` to at most maxUnits by replacing its middle with an ellipsis, keeping about
+// tailUnits at the end. Never splits a surrogate pair.
+std::wstring ElideMiddle(const std::wstring& text, size_t maxUnits, size_t tailUnits) {
+    if (text.size() <= maxUnits) {
+        return text;
+    }
+    size_t head = maxUnits - 1 - tailUnits;
+    if (head > 0 && IsHighSurrogate(text[head - 1])) {
+        --head;
+    }
+    size_t tailStart = text.size() - tailUnits;
+    if (IsLowSurrogate(text[tailStart])) {
+        ++tailStart;
+    }
+    return text.substr(0, head) + kEllipsis + text.substr(tailStart);
+}
+
+// Everything before the last path separator; a drive root keeps its backslash ("C:\a.zip" gives
+// "C:\"). Empty when the path names no folder.
+std::wstring DirectoryPart(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) {
+        return std::wstring();
+    }
+    if (separator == 2 && path[1] == L':') {
+        return path.substr(0, 3);
+    }
+    return path.substr(0, separator);
+}
+
+const std::wstring& FirstNonEmpty(std::initializer_list<const std::wstring*> candidates) {
+    static const std::wstring kNone;
+    for (const std::wstring* candidate : candidates) {
+        if (!candidate->empty()) {
+            return *candidate;
+        }
+    }
+    return kNone;
+}
+
+void SetCellText(int row, int column, const std::wstring& text) {
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = const_cast<wchar_t*>(text.c_str());
+    SendMessageW(g_hTaskList, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+int ListClientWidth(HWND list) {
+    RECT client = {};
+    GetClientRect(list, &client);
+    return client.right - client.left;
+}
+
+void HideHorizontalScrollBar(HWND list) {
+    const LONG_PTR style = GetWindowLongPtrW(list, GWL_STYLE);
+    if (style & WS_HSCROLL) {
+        SetWindowLongPtrW(list, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_HSCROLL));
+    }
+    ShowScrollBar(list, SB_HORZ, FALSE);
+}
+
+int ColumnWidth(HWND list, int column) {
+    return static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
+void SetColumnWidth(HWND list, int column, int width) {
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0));
+}
+
+int SelectedRow(HWND list) {
+    return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+// Stops the list from painting while all its rows are replaced. WM_SETREDRAW works by clearing and
+// setting the visible style, so a hidden list is left alone: turning drawing back on would show it.
+class RedrawPause {
+  public:
+    explicit RedrawPause(HWND list) : list_(list) {
+        paused_ = (GetWindowLongPtrW(list_, GWL_STYLE) & WS_VISIBLE) != 0;
+        if (paused_) {
+            SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+        }
+    }
+    ~RedrawPause() {
+        if (paused_) {
+            SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(list_, nullptr, TRUE);
+        }
+    }
+    RedrawPause(const RedrawPause&) = delete;
+    RedrawPause& operator=(const RedrawPause&) = delete;
+
+  private:
+    HWND list_;
+    bool paused_ = false;
+};
+
+LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcW(g_listOwnProc, window, message, wParam, lParam);
+}
+
+// Only the path column may be dragged: every other divider snaps back to its fixed width, and the
+// path column stays between its minimum and what the client width leaves.
+LRESULT OnHeaderItemChanging(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    NMHEADERW* header = reinterpret_cast<NMHEADERW*>(lParam);
+    if (g_adjustingColumns || !header->pitem) {
+        return PassOn(list, message, wParam, lParam);
+    }
+    g_lastResizedColumn = header->iItem;
+    int& width = header->pitem->cxy;
+    switch (header->iItem) {
+        case kNameColumn:
+            width = kNameColumnWidth;
+            break;
+        case kStatusColumn:
+            width = kStatusColumnWidth;
+            break;
+        case kProgressColumn:
+            width = kProgressColumnWidth;
+            break;
+        case kTimeColumn:
+            width = kTimeColumnWidth;
+            break;
+        case kPathColumn: {
+            const int maxWidth = ListClientWidth(list) - kPathColumnReserve;
+            width = std::max(width, kMinPathColumnWidth);
+            width = std::min(width, maxWidth);
+            break;
+        }
+        default:
+            break;
+    }
+    return 0;
+}
+
+int FixedColumnWidth(int column) {
+    switch (column) {
+        case kNameColumn:
+            return kNameColumnWidth;
+        case kStatusColumn:
+            return kStatusColumnWidth;
+        case kProgressColumn:
+            return kProgressColumnWidth;
+        case kTimeColumn:
+            return kTimeColumnWidth;
+        default:
+            return 0;
+    }
+}
+
+// Brings the column the user last dragged back into its range once the drag ends. Header controls
+// that ignore the width adjusted in the item-changing notification would otherwise keep the
+// dragged width, so the fixed columns are restored here as well.
+LRESULT OnHeaderItemChanged(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!g_adjustingColumns) {
+        const int column = g_lastResizedColumn;
+        g_lastResizedColumn = -1;
+        const int fixedWidth = FixedColumnWidth(column);
+        if (column == kPathColumn || fixedWidth > 0) {
+            g_adjustingColumns = true;
+            const int width = ColumnWidth(list, column);
+            if (column == kPathColumn) {
+                const int maxWidth = ListClientWidth(list) - kPathColumnReserve;
+                if (width > maxWidth) {
+                    SetColumnWidth(list, column, maxWidth);
+                }
+                if (width < kMinPathColumnWidth) {
+                    SetColumnWidth(list, column, kMinPathColumnWidth);
+                }
+            } else if (width != fixedWidth) {
+                SetColumnWidth(list, column, fixedWidth);
+            }
+            HideHorizontalScrollBar(list);
+            g_adjustingColumns = false;
+            // The list sizes its column from the width this notification carries; let it carry the
+            // corrected one, or the list would draw the column at the width just undone.
+            NMHEADERW* header = reinterpret_cast<NMHEADERW*>(lParam);
+            if (header->iItem == column && header->pitem && (header->pitem->mask & HDI_WIDTH)) {
+                header->pitem->cxy = ColumnWidth(list, column);
+            }
+        }
+    }
+    return PassOn(list, message, wParam, lParam);
+}
+
+LRESULT OnNotify(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header && header->hwndFrom == ListView_GetHeader(list)) {
+        if (header->code == HDN_ITEMCHANGINGW) {
+            return OnHeaderItemChanging(list, message, wParam, lParam);
+        }
+        if (header->code == HDN_ITEMCHANGEDW) {
+            return OnHeaderItemChanged(list, message, wParam, lParam);
+        }
+    }
+    return PassOn(list, message, wParam, lParam);
+}
+
+// The selected row wins; the row under the pointer counts only when none is selected.
+LRESULT OnDoubleClick(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    g_listDblClickActive = true;
+    int row = SelectedRow(list);
+    if (row < 0) {
+        LVHITTESTINFO hit = {};
+        hit.pt.x = GET_X_LPARAM(lParam);
+        hit.pt.y = GET_Y_LPARAM(lParam);
+        row = static_cast<int>(SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    }
+    if (row >= 0) {
+        OpenTaskDirectory(row);
+    }
+    const LRESULT result = PassOn(list, message, wParam, lParam);
+    g_listDblClickActive = false;
+    return result;
+}
+
+LRESULT OnKeyDown(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (wParam == VK_RETURN) {
+        const int row = SelectedRow(list);
+        if (row >= 0) {
+            OpenTaskDirectory(row);
+            return 0;
+        }
+    }
+    return PassOn(list, message, wParam, lParam);
+}
+
+// Scrolling repaints the list over the clear button where the two overlap; raise the button again.
+LRESULT OnScroll(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = PassOn(list, message, wParam, lParam);
+    const HWND clearButton = GetDlgItem(GetParent(list), IDC_CLEAR_TASKS);
+    if (clearButton && IsWindowVisible(clearButton)) {
+        SetWindowPos(clearButton, HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+        InvalidateRect(clearButton, nullptr, TRUE);
+        UpdateWindow(clearButton);
+    }
+    return result;
+}
+
+LRESULT RouteTaskListMessage(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_NOTIFY:
+            return OnNotify(list, message, wParam, lParam);
+        case WM_LBUTTONDBLCLK:
+            return OnDoubleClick(list, message, wParam, lParam);
+        case WM_KEYDOWN:
+            return OnKeyDown(list, message, wParam, lParam);
+        case WM_VSCROLL:
+        case WM_MOUSEWHEEL:
+            return OnScroll(list, message, wParam, lParam);
+        case WM_COMMAND:
+            // Buttons placed over the list report to it; the download window owns their commands.
+            SendMessageW(GetParent(list), WM_COMMAND, wParam, lParam);
+            return 0;
+        default:
+            return PassOn(list, message, wParam, lParam);
+    }
+}
+
+void InsertColumn(HWND list, int index, const wchar_t* title, int width, int format) {
+    LVCOLUMNW column = {};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
+    column.fmt = format;
+    column.cx = width;
+    column.pszText = const_cast<wchar_t*>(title);
+    column.iSubItem = index;
+    SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
+}
+
+// Chooses what OpenTaskDirectory shows for a task: a folder, and possibly a file in it to select.
+// Caller holds g_taskMutex.
+void ChooseTaskOutputLocked(const DownloadTask& task, std::wstring* folder, std::wstring* select) {
+    switch (task.status) {
+        case TaskStatus::AlreadyExists:
+            if (!task.extractDir.empty()) {
+                *folder = task.extractDir;
+            } else if (!task.filePath.empty()) {
+                *folder = DirectoryPart(task.filePath);
+            }
+            break;
+        case TaskStatus::Completed:
+        case TaskStatus::Failed:
+            if (!task.leftoverDir.empty()) {
+                *folder = task.leftoverDir;
+            } else if (!task.copyFirstItem.empty()) {
+                *folder = DirectoryPart(task.copyFirstItem);
+                *select = task.copyFirstItem;
+            } else if (!task.copyDestDir.empty()) {
+                *folder = task.copyDestDir;
+            } else if (!task.extractDir.empty()) {
+                *folder = task.extractDir;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void OpenTaskDirectoryUnsafe(int index) {
+    const DWORD now = g_tickSource();
+    if (index == g_lastOpenedIndex && now - g_lastOpenedTick < kOpenDebounceMs) {
+        DebugTrace(L"OpenTaskDirectory debounced (idx=%d, elapsed=%lu)", index,
+                   static_cast<unsigned long>(now - g_lastOpenedTick));
+        return;
+    }
+    g_lastOpenedIndex = index;
+    g_lastOpenedTick = now;
+
+    std::wstring folder;
+    std::wstring select;
+    {
+        // Takes g_taskMutex only to copy the texts; the shell is called after it is released.
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        if (index >= 0 && static_cast<size_t>(index) < g_taskTable.size()) {
+            ChooseTaskOutputLocked(g_taskTable[static_cast<size_t>(index)], &folder, &select);
+        }
+    }
+    if (folder.empty()) {
+        return;
+    }
+    // A quote inside the path would end the quoted argument early and let the rest of the path
+    // become further arguments of explorer; no file name can hold one, so such a path is not real.
+    if (!select.empty() && select.find(L'"') == std::wstring::npos) {
+        g_shellCalls.startProcess(L"explorer.exe /select,\"" + select + L"\"");
+    } else {
+        g_shellCalls.openFolder(folder);
+    }
+}
+
+}  // namespace
+
+std::wstring TaskNameCellText(const std::string& utf8Name) {
+    std::string shown = utf8Name;
+    bool endsInZip = false;
+    if (shown.size() >= 4) {
+        std::string tail = shown.substr(shown.size() - 4);
+        for (char& ch : tail) {
+            if (ch >= 'A' && ch <= 'Z') {
+                ch = static_cast<char>(ch - 'A' + 'a');
+            }
+        }
+        endsInZip = tail == ".zip";
+    }
+    if (!endsInZip) {
+        shown += ".zip";
+    }
+    return ElideMiddle(Utf8ToWide(shown), kTaskNameCellMax, kNameTailUnits);
+}
+
+std::wstring TaskPathCellText(const DownloadTask& task) {
+    const std::wstring* path = nullptr;
+    switch (task.status) {
+        case TaskStatus::Copying:
+        case TaskStatus::Completed:
+            path = &FirstNonEmpty({&task.leftoverDir, &task.copyDestDir, &task.copyFirstItem,
+                                   &task.extractDir, &task.filePath});
+            break;
+        case TaskStatus::AlreadyExists:
+            path = &FirstNonEmpty({&task.extractDir, &task.copyDestDir, &task.filePath});
+            break;
+        default:
+            path = &FirstNonEmpty({&task.filePath, &task.extractDir});
+            break;
+    }
+    if (path->empty()) {
+        return L"-";
+    }
+    return ElideMiddle(*path, kTaskPathCellMax, kPathTailUnits);
+}
+
+void SetupTaskList() {
+    const HWND list = g_hTaskList;
+    if (!list) {
+        return;
+    }
+    const DWORD extended = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
+    // Subclassing twice would make the list's own procedure ours and recurse forever.
+    const WNDPROC current = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(list, GWLP_WNDPROC));
+    if (current != TaskListSubclassProc) {
+        g_listOwnProc = current;
+        SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TaskListSubclassProc));
+    }
+    InsertColumn(list, kNameColumn, L"文件名", kNameColumnWidth, LVCFMT_LEFT);
+    InsertColumn(list, kPathColumn, L"文件路径", kInitialPathColumnWidth, LVCFMT_LEFT);
+    InsertColumn(list, kStatusColumn, L"状态", kStatusColumnWidth, LVCFMT_CENTER);
+    InsertColumn(list, kProgressColumn, L"进度", kProgressColumnWidth, LVCFMT_CENTER);
+    InsertColumn(list, kTimeColumn, L"时间", kTimeColumnWidth, LVCFMT_RIGHT);
+    HideHorizontalScrollBar(list);
+    FitTaskListColumns(list);
+}
+
+void FitTaskListColumns(HWND list) {
+    if (!list || !IsWindow(list)) {
+        return;
+    }
+    const int width = ListClientWidth(list);
+    if (width <= kMinFitWidth) {
+        return;
+    }
+    const int widths[kColumnCount] = {kNameColumnWidth,
+                                      std::max(width - kPathColumnReserve, kMinPathColumnWidth),
+                                      kStatusColumnWidth, kProgressColumnWidth, kTimeColumnWidth};
+    g_adjustingColumns = true;
+    for (int column = 0; column < kColumnCount; ++column) {
+        SetColumnWidth(list, column, widths[column]);
+    }
+    g_adjustingColumns = false;
+    ShowScrollBar(list, SB_HORZ, FALSE);
+}
+
+// Takes g_taskMutex for the whole rebuild; the list is a control of this thread, so the messages
+// sent meanwhile never wait for another thread.
+void RebuildTaskList() {
+    const HWND list = g_hTaskList;
+    if (!list) {
+        return;
+    }
+    RedrawPause pause(list);
+    SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        const int count = static_cast<int>(g_taskTable.size());
+        for (int i = 0; i < count; ++i) {
+            const DownloadTask& task = g_taskTable[static_cast<size_t>(i)];
+            const std::wstring name = TaskNameCellText(task.name);
+            LVITEMW item = {};
+            item.mask = LVIF_TEXT;
+            item.iItem = i;
+            item.pszText = const_cast<wchar_t*>(name.c_str());
+            SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            UpdateTaskRow(i, task);
+        }
+        if (count > 0) {
+            LVITEMW state = {};
+            state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            state.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(count - 1),
+                         reinterpret_cast<LPARAM>(&state));
+            SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
+        }
+        HideHorizontalScrollBar(list);
+    }
+}
+
+void UpdateTaskRow(int row, const DownloadTask& task) {
+    if (!g_hTaskList) {
+        return;
+    }
+    wchar_t percent[32] = {};
+    swprintf(percent, sizeof(percent) / sizeof(percent[0]), L"%d%%", task.progress);
+    std::wstring time = percent;
+    if (task.hasFinishTime) {
+        wchar_t clock[64] = {};
+        swprintf(clock, sizeof(clock) / sizeof(clock[0]), L"%02d:%02d:%02d", task.finishTime.wHour,
+                 task.finishTime.wMinute, task.finishTime.wSecond);
+        time = clock;
+    }
+    SetCellText(row, kStatusColumn, TaskStatusListWord(task.status));
+    SetCellText(row, kProgressColumn, percent);
+    SetCellText(row, kTimeColumn, time);
+    SetCellText(row, kPathColumn, TaskPathCellText(task));
+}
+
+LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        return RouteTaskListMessage(window, message, wParam, lParam);
+    } catch (...) {
+        DebugTrace(L"TaskListSubclassProc: message %u failed", message);
+        g_listDblClickActive = false;
+        g_adjustingColumns = false;
+        return 0;
+    }
+}
+
+void OpenTaskDirectory(int index) {
+    try {
+        OpenTaskDirectoryUnsafe(index);
+    } catch (...) {
+        DebugTrace(L"OpenTaskDirectory: out of memory (idx=%d)", index);
+    }
+}
+
+void SetTaskShellCallsForTesting(const TaskShellCalls* calls) {
+    g_shellCalls = calls ? *calls : kRealShellCalls;
+}
+
+void SetTaskListTickSourceForTesting(TaskListTickSource source) {
+    g_tickSource = source ? source : GetTickCount;
+}

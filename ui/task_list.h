@@ -4,6 +4,8 @@
 #include "app/win32.h"
 #include "tasks/task_table.h"
 
+#include <string>
+
 extern HWND g_hTaskList;
 
 // Called once from the download window's WM_CREATE after the list control exists.
@@ -17,3 +19,27 @@ void FitTaskListColumns(HWND list);
 LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Shows a task's output folder (or file) in the file manager.
 void OpenTaskDirectory(int index);
+
+// The texts the list shows, exposed so their limits can be checked without a window.
+// Column 0: the name with ".zip" ensured, at most kTaskNameCellMax UTF-16 units.
+std::wstring TaskNameCellText(const std::string& utf8Name);
+// Column 1: the task's most relevant path for its status, at most kTaskPathCellMax units; "-" when
+// it has none.
+std::wstring TaskPathCellText(const DownloadTask& task);
+
+// Longest texts the list shows: list view cells are drawn from fixed buffers of 256 and 260 units,
+// so longer texts are shortened in the middle (see ElideMiddle in task_list.cpp).
+constexpr size_t kTaskNameCellMax = 255;
+constexpr size_t kTaskPathCellMax = 259;
+
+// Test seams. The shell calls of OpenTaskDirectory: starting "explorer.exe /select,..." with this
+// command line, and opening a folder. The tick source of the double-click debounce.
+struct TaskShellCalls {
+    bool (*startProcess)(const std::wstring& commandLine);
+    void (*openFolder)(const std::wstring& folder);
+};
+// Null restores the real calls.
+void SetTaskShellCallsForTesting(const TaskShellCalls* calls);
+using TaskListTickSource = DWORD (*)();
+// Null restores GetTickCount.
+void SetTaskListTickSourceForTesting(TaskListTickSource source);

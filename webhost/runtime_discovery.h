@@ -1,10 +1,16 @@
-// Finding the installed browser runtime and the loader library the program carries.
+// Finding the installed browser runtime.
 #pragma once
 
 #include "app/win32.h"
 
 #include <string>
 
+// True when the registry names an installed runtime or a runtime version folder is found.
 bool IsWebView2RuntimeAvailable();
-// Full path of the newest runtime version folder, or empty.
+// Full path of the newest runtime version folder, or empty. "Newest" is the greatest folder name
+// in plain text order, not in version-number order.
 std::wstring FindWebView2RuntimeFolder();
+
+// Test seam: the root under which the two runtime keys are looked up (normally
+// HKEY_LOCAL_MACHINE). Null restores it.
+void SetRuntimeRegistryRootForTesting(HKEY root);

@@ -6,6 +6,7 @@
 #include "app/tray_window.h"
 #include "tests/support/download_window_fixture.h"
 #include "tests/support/message_pump.h"
+#include "tests/support/tarn_program.h"
 #include "ui/control_ids.h"
 #include "ui/download_window.h"
 #include "ui/task_list.h"
@@ -254,7 +255,7 @@ TEST_F(TrayWindow, AfterTheExitNoOtherThreadCanCreateAWindow) {
     server.join();
     PumpMessages();
     EXPECT_EQ(g_hDownloadWnd.load(), nullptr);
-    EXPECT_EQ(FindWindowW(L"TarnDownloadWnd", nullptr), nullptr);
+    EXPECT_EQ(FindProcessWindow(GetCurrentProcessId(), L"TarnDownloadWnd"), nullptr);
 }
 
 TEST_F(TrayWindow, ClosingTheDownloadWindowRemovesTheTrayIcon) {

@@ -2,7 +2,7 @@
 // throws it away (the ceiling WinHTTP sets on this platform). Rounds alternate between the two so
 // that drift in the machine's speed hits both alike.
 //
-//   download_bench.exe <url> <output file> <rounds> [tarn|bare]
+//   download_throughput.exe <url> <output file> <rounds> [tarn|bare]
 //
 // With a last argument only that one of the two runs (for timing whole processes from outside).
 // Prints one line per fetch ("tarn <MB/s>" or "bare <MB/s>"), the medians and the median of the
@@ -71,7 +71,7 @@ std::wstring Widen(const char* text) {
 
 int main(int argc, char** argv) {
     if (argc != 4 && argc != 5) {
-        std::fprintf(stderr, "usage: download_bench <url> <output file> <rounds> [tarn|bare]\n");
+        std::fprintf(stderr, "usage: download_throughput <url> <output file> <rounds> [tarn|bare]\n");
         return 2;
     }
     const std::string only = argc == 5 ? argv[4] : "";
