@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int kListenBacklog = 20;
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 65535;
 // The accept wait, and so how soon the thread notices that g_serverRunning was cleared.
 constexpr long kAcceptWaitMs = 1000;
 constexpr const wchar_t* kErrorCaption = L"Error";
@@ -88,6 +90,12 @@ void ServeConnection(SOCKET listener) {
 }  // namespace
 
 UniqueSocket CreateListeningSocket(int port, ListenFailure* failure) {
+    // Port 0 would let the system pick a random port (and 65536 + n would wrap to n): the API would
+    // then answer somewhere nobody looks, so a setting outside the range fails like a taken port.
+    if (port < kMinPort || port > kMaxPort) {
+        *failure = ListenFailure::Bind;
+        return UniqueSocket();
+    }
     UniqueSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!listener) {
         *failure = ListenFailure::Socket;
@@ -101,7 +109,7 @@ UniqueSocket CreateListeningSocket(int port, ListenFailure* failure) {
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    address.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
+    address.sin_port = htons(static_cast<u_short>(port));
     if (bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         *failure = ListenFailure::Bind;
         return UniqueSocket();

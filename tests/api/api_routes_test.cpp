@@ -66,3 +66,13 @@ TEST(CreateListeningSocket, NoOtherSocketCanShareThePort) {
     EXPECT_FALSE(CreateListeningSocket(port, &second).valid());
     EXPECT_EQ(second, ListenFailure::Bind);
 }
+
+TEST(CreateListeningSocket, PortsOutsideTheRangeFailLikeATakenPort) {
+    WinsockForTest winsock;
+    const int port = PickFreePort();
+    for (const int setting : {0, -1, 65536 + port, 65536}) {
+        ListenFailure failure = ListenFailure::None;
+        EXPECT_FALSE(CreateListeningSocket(setting, &failure).valid()) << setting;
+        EXPECT_EQ(failure, ListenFailure::Bind) << setting;
+    }
+}
