@@ -37,7 +37,8 @@ std::wstring ModulePath() {
 
 std::wstring ReadDirValue(const wchar_t* key, const wchar_t* fallback) {
     wchar_t buffer[kDirValueBufferChars] = {};
-    GetPrivateProfileStringW(kConfigSection, key, fallback, buffer, kDirValueBufferChars, g_configPath.c_str());
+    GetPrivateProfileStringW(kConfigSection, key, fallback, buffer, kDirValueBufferChars,
+                             g_configPath.c_str());
     std::wstring value(buffer);
     return value.size() >= kMinDirValueChars ? value : std::wstring(fallback);
 }
@@ -46,8 +47,8 @@ std::wstring ReadDirValue(const wchar_t* key, const wchar_t* fallback) {
 // a UTF-16 byte-order mark, in which case they keep it UTF-16. Directories with Chinese names must
 // survive a round trip on any system locale, so a new file is started as UTF-16LE.
 void CreateUnicodeConfigFile(const std::wstring& path) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+    UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return;
     }
@@ -100,7 +101,8 @@ void LoadConfigForExecutable(const std::wstring& exePath) {
 
     CreateDirectoryRecursive(loaded.downloadDir);
     CreateDirectoryRecursive(loaded.devDir);
-    DebugTrace(L"Config loaded: downloadDir=%s, devDir=%s", loaded.downloadDir.c_str(), loaded.devDir.c_str());
+    DebugTrace(L"Config loaded: downloadDir=%s, devDir=%s", loaded.downloadDir.c_str(),
+               loaded.devDir.c_str());
 }
 
 AppConfig GetConfig() {

@@ -12,7 +12,7 @@
 // Traits: `Type`, `Invalid()` (the "no handle" value) and `Close(handle)`.
 template <typename Traits>
 class UniqueResource {
-public:
+  public:
     using Type = typename Traits::Type;
 
     UniqueResource() noexcept : value_(Traits::Invalid()) {}
@@ -54,7 +54,7 @@ public:
         return &value_;
     }
 
-private:
+  private:
     Type value_;
 };
 
@@ -133,7 +133,7 @@ using UniqueCoTaskMemString = UniqueResource<CoTaskMemStringTraits>;
 // Holds one counted reference to a COM interface.
 template <typename T>
 class ComPtr {
-public:
+  public:
     ComPtr() noexcept = default;
     ComPtr(std::nullptr_t) noexcept {}
     // Takes a new reference of its own.
@@ -184,6 +184,6 @@ public:
 
     void swap(ComPtr& other) noexcept { std::swap(p_, other.p_); }
 
-private:
+  private:
     T* p_ = nullptr;
 };

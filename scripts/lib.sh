@@ -95,6 +95,9 @@ tarn_start_wine() {
     done
     touch "$WINEPREFIX/.tarn-ready"
   fi
+  # The first Wine process of a session starts the prefix's services, which inherit its standard
+  # streams: start them here with /dev/null, or they hold CTest's output pipe open until it times out.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   # The default settings use D:\; give Wine a D: drive inside var/.
   mkdir -p "$TARN_VAR/d-drive"
   ln -sfn "$TARN_VAR/d-drive" "$WINEPREFIX/dosdevices/d:"

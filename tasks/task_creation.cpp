@@ -9,7 +9,8 @@ DownloadTask MakeDownloadTask(const std::string& url, const std::string& name, c
     task.url = url;
     task.name = CleanTaskName(name);
     task.category = category;
-    task.filePath = GetConfig().downloadDir + L"\\" + Utf8ToWide(task.name) + L"_" + MakeTimestamp() + L".zip";
+    task.filePath =
+        GetConfig().downloadDir + L"\\" + Utf8ToWide(task.name) + L"_" + MakeTimestamp() + L".zip";
     task.status = TaskStatus::Pending;
     task.progress = 0;
     task.hasFinishTime = false;

@@ -13,7 +13,15 @@ bool IsForbiddenChar(wchar_t ch) {
         return true;
     }
     switch (ch) {
-        case L'<': case L'>': case L':': case L'"': case L'/': case L'\\': case L'|': case L'?': case L'*':
+        case L'<':
+        case L'>':
+        case L':':
+        case L'"':
+        case L'/':
+        case L'\\':
+        case L'|':
+        case L'?':
+        case L'*':
             return true;
         default:
             return false;

@@ -40,41 +40,65 @@ bool IsFinalStatus(TaskStatus status) {
 
 const char* TaskStatusApiWord(TaskStatus status) {
     switch (status) {
-        case TaskStatus::Queued: return "queued";
-        case TaskStatus::Downloading: return "downloading";
-        case TaskStatus::Extracting: return "extracting";
-        case TaskStatus::Copying: return "copying";
-        case TaskStatus::Completed: return "completed";
-        case TaskStatus::Failed: return "failed";
+        case TaskStatus::Queued:
+            return "queued";
+        case TaskStatus::Downloading:
+            return "downloading";
+        case TaskStatus::Extracting:
+            return "extracting";
+        case TaskStatus::Copying:
+            return "copying";
+        case TaskStatus::Completed:
+            return "completed";
+        case TaskStatus::Failed:
+            return "failed";
         // A word of its own, so that API clients waiting for a final status see one.
-        case TaskStatus::AlreadyExists: return "already_exists";
-        default: return "pending";
+        case TaskStatus::AlreadyExists:
+            return "already_exists";
+        default:
+            return "pending";
     }
 }
 
 const wchar_t* TaskStatusListWord(TaskStatus status) {
     switch (status) {
-        case TaskStatus::Queued: return L"排队中";
-        case TaskStatus::Downloading: return L"下载中";
-        case TaskStatus::Extracting: return L"解压中";
-        case TaskStatus::Copying: return L"复制中";
-        case TaskStatus::Completed: return L"已完成";
-        case TaskStatus::Failed: return L"失败";
-        case TaskStatus::AlreadyExists: return L"已存在";
-        default: return L"等待中";
+        case TaskStatus::Queued:
+            return L"排队中";
+        case TaskStatus::Downloading:
+            return L"下载中";
+        case TaskStatus::Extracting:
+            return L"解压中";
+        case TaskStatus::Copying:
+            return L"复制中";
+        case TaskStatus::Completed:
+            return L"已完成";
+        case TaskStatus::Failed:
+            return L"失败";
+        case TaskStatus::AlreadyExists:
+            return L"已存在";
+        default:
+            return L"等待中";
     }
 }
 
 const char* TaskStatusPageWord(TaskStatus status) {
     switch (status) {
-        case TaskStatus::Queued: return "Queued";
-        case TaskStatus::Downloading: return "Downloading";
-        case TaskStatus::Extracting: return "Extracting";
-        case TaskStatus::Copying: return "Copying";
-        case TaskStatus::Completed: return "Completed";
-        case TaskStatus::Failed: return "Failed";
-        case TaskStatus::AlreadyExists: return "Already Exists";
-        default: return "Pending";
+        case TaskStatus::Queued:
+            return "Queued";
+        case TaskStatus::Downloading:
+            return "Downloading";
+        case TaskStatus::Extracting:
+            return "Extracting";
+        case TaskStatus::Copying:
+            return "Copying";
+        case TaskStatus::Completed:
+            return "Completed";
+        case TaskStatus::Failed:
+            return "Failed";
+        case TaskStatus::AlreadyExists:
+            return "Already Exists";
+        default:
+            return "Pending";
     }
 }
 

@@ -23,20 +23,20 @@ enum class TaskStatus : std::int32_t {
 };
 
 struct DownloadTask {
-    std::string url;                // UTF-8
-    std::string name;               // UTF-8, already cleaned by CleanTaskName
-    std::string category;           // UTF-8
-    std::wstring filePath;          // where the download is written
-    std::wstring extractDir;        // set once extraction succeeded
-    std::wstring copyDestDir;       // first destination directory of the classified copy
-    std::wstring copyFirstItem;     // destination of the first item the classified copy moved
-    std::wstring leftoverDir;       // extraction directory still holding unclassified entries
+    std::string url;             // UTF-8
+    std::string name;            // UTF-8, already cleaned by CleanTaskName
+    std::string category;        // UTF-8
+    std::wstring filePath;       // where the download is written
+    std::wstring extractDir;     // set once extraction succeeded
+    std::wstring copyDestDir;    // first destination directory of the classified copy
+    std::wstring copyFirstItem;  // destination of the first item the classified copy moved
+    std::wstring leftoverDir;    // extraction directory still holding unclassified entries
     TaskStatus status = TaskStatus::Pending;
-    std::int32_t progress = 0;      // percent of the current stage
-    std::string error;              // UTF-8: why it failed, or a note on a completed task
-    SYSTEMTIME finishTime = {};     // local time of the last final status
+    std::int32_t progress = 0;   // percent of the current stage
+    std::string error;           // UTF-8: why it failed, or a note on a completed task
+    SYSTEMTIME finishTime = {};  // local time of the last final status
     bool hasFinishTime = false;
-    std::uint64_t serial = 0;       // unique per process; assigned by AppendTask
+    std::uint64_t serial = 0;  // unique per process; assigned by AppendTask
 };
 
 // Names one task for its whole life: index plus the serial it had when created.

@@ -61,7 +61,8 @@ TarnProgram::~TarnProgram() {
 }
 
 void TarnProgram::WriteSettings(const ProgramSettings& settings) {
-    const std::wstring downloadDir = settings.downloadDir.empty() ? dir_ / L"downloads" : settings.downloadDir;
+    const std::wstring downloadDir =
+        settings.downloadDir.empty() ? dir_ / L"downloads" : settings.downloadDir;
     const std::wstring devDir = settings.devDir.empty() ? dir_ / L"dev" : settings.devDir;
     const std::wstring text = L"[Settings]\r\nPort=" + std::to_wstring(settings.port) + L"\r\nDownloadDir=" +
                               downloadDir + L"\r\nDevDir=" + devDir + L"\r\nAutoExtract=" +

@@ -17,7 +17,7 @@ struct ProgramSettings {
 };
 
 class TarnProgram {
-public:
+  public:
     TarnProgram();
     ~TarnProgram();
     TarnProgram(const TarnProgram&) = delete;
@@ -40,7 +40,7 @@ public:
     DWORD processId() const { return processId_; }
     HANDLE process() const { return process_.get(); }
 
-private:
+  private:
     TempDir dir_;
     UniqueHandle process_;
     DWORD processId_ = 0;

@@ -6,7 +6,7 @@
 // A fresh, empty directory under the system's temporary folder, removed with its content at the
 // end of its scope.
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::wstring& label = L"t");
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,7 +16,7 @@ public:
     // path() + "\" + relative
     std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
 
-private:
+  private:
     std::wstring path_;
 };
 

@@ -1,0 +1,66 @@
+#include "tests/support/download_window_fixture.h"
+
+#include "app/app_state.h"
+#include "app/config.h"
+#include "tests/support/message_pump.h"
+#include "ui/download_window.h"
+
+namespace {
+
+bool RuntimePresent() {
+    return true;
+}
+
+bool RuntimeAbsent() {
+    return false;
+}
+
+}  // namespace
+
+// The settings file deliberately lacks three keys: any save adds them, so a test can tell whether
+// the window wrote the file.
+void DownloadWindowFixture::SetUp() {
+    const std::wstring text =
+        L"[Settings]\r\nPort=61206\r\nDownloadDir=" + DownloadDir() + L"\r\nDevDir=" + DevDir() + L"\r\n";
+    ASSERT_TRUE(WriteFileBytes(ConfigPath(), std::string("\xFF\xFE") + Utf16LeBytes(text)));
+    LoadConfigForExecutable(dir_ / L"TarnDown.exe");
+}
+
+void DownloadWindowFixture::TearDown() {
+    const HWND window = g_hDownloadWnd.exchange(nullptr);
+    if (window && IsWindow(window)) {
+        DestroyWindow(window);
+    }
+    PumpMessages();
+    SetRuntimeCheckForTesting(nullptr);
+}
+
+HWND DownloadWindowFixture::OpenWindow(bool runtimeInstalled) {
+    SetRuntimeCheckForTesting(runtimeInstalled ? RuntimePresent : RuntimeAbsent);
+    ShowDownloadWindow();
+    PumpMessages();
+    window_ = g_hDownloadWnd.load();
+    return window_;
+}
+
+void DownloadWindowFixture::SetClientSize(int width, int height) {
+    RECT frame = {};
+    RECT client = {};
+    GetWindowRect(window_, &frame);
+    GetClientRect(window_, &client);
+    const int frameWidth = width + (frame.right - frame.left) - client.right;
+    const int frameHeight = height + (frame.bottom - frame.top) - client.bottom;
+    SetWindowPos(window_, nullptr, 0, 0, frameWidth, frameHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    PumpMessages();
+}
+
+SIZE DownloadWindowFixture::ClientSize() const {
+    RECT client = {};
+    GetClientRect(window_, &client);
+    return SIZE{client.right, client.bottom};
+}
+
+void DownloadWindowFixture::Command(int id, UINT code) {
+    SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, code),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window_, id)));
+}

@@ -1,0 +1,21 @@
+// The settings strip's commands: the two directory edits, their folder browsers and the two tick
+// boxes. Every change is saved to the settings file at once.
+#pragma once
+
+#include "app/win32.h"
+
+#include <string>
+
+// Longest directory text the edits hold and save (the classic MAX_PATH less the terminator).
+constexpr int kMaxDirectoryChars = 259;
+
+// EN_CHANGE of a directory edit; ignored while the controls are being created.
+void OnDirectoryEditChanged(HWND window, int editId);
+// A browse button: asks for a folder and, when one is chosen, shows, saves and creates it.
+void BrowseForDirectory(HWND window, int browseButtonId);
+// A tick box was clicked: stores its state.
+void OnTickBoxClicked(HWND window, int tickBoxId);
+
+// Test seam: asks the user for a folder with `title`; true and the path when one was chosen.
+using FolderPicker = bool (*)(const wchar_t* title, std::wstring* path);
+void SetFolderPickerForTesting(FolderPicker picker);
