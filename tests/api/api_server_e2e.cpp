@@ -152,6 +152,45 @@ TEST_F(ApiServer, DownloadCreatesTasksAndRefusesActiveDuplicates) {
     EXPECT_FALSE(FileExists(program_.directory() + L"\\evil"));
 }
 
+struct WindowCount {
+    DWORD processId;
+    int count;
+};
+
+BOOL CALLBACK CountDownloadWindows(HWND window, LPARAM param) {
+    auto* query = reinterpret_cast<WindowCount*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (owner == query->processId && wcscmp(className, L"TarnDownloadWnd") == 0) {
+        ++query->count;
+    }
+    return TRUE;
+}
+
+// Each download request brings the download window forward from the server thread; that must
+// never make a second window (one without a message loop).
+TEST_F(ApiServer, DownloadRequestsKeepOneDownloadWindow) {
+    StartProgram();
+    HWND window = nullptr;
+    for (int i = 0; i < 250 && !window; ++i) {
+        window = FindProcessWindow(program_.processId(), L"TarnDownloadWnd");
+        Sleep(20);
+    }
+    ASSERT_NE(window, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "t" + std::to_string(i);
+        ASSERT_EQ(Get("/api/download?url=u&name=" + name), ExpectedReply(200, kJson, StartedBody(i, name)));
+    }
+    // Let anything posted to the window's thread run first.
+    SendMessageW(window, WM_NULL, 0, 0);
+    WindowCount windows{program_.processId(), 0};
+    EnumWindows(CountDownloadWindows, reinterpret_cast<LPARAM>(&windows));
+    EXPECT_EQ(windows.count, 1);
+    EXPECT_TRUE(IsWindowVisible(window));
+}
+
 TEST_F(ApiServer, BodyAndHeadersArrivingInLaterSegments) {
     StartProgram();
     RawSendOptions paused;
