@@ -1,5 +1,5 @@
 // RunHttpServer on a thread of this test program, so the table and the settings behind the replies
-// can be inspected directly.
+// can be examined directly.
 #include "api/http_server.h"
 #include "api/text_convert.h"
 #include "app/app_state.h"
