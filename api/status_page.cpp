@@ -1,0 +1,90 @@
+#include "api/status_page.h"
+
+#include "api/text_convert.h"
+#include "app/config.h"
+#include "tasks/task_table.h"
+
+#include <mutex>
+
+namespace {
+
+constexpr const char* kPageHead =
+    "<!DOCTYPE html><html><head><meta charset='utf-8'><title>Download Assistant</title><style>"
+    "body{font-family:Segoe UI,Arial,sans-serif;margin:40px;background:#f5f5f5}"
+    ".card{background:#fff;padding:30px;border-radius:8px;box-shadow:0 2px 10px rgba(0,0,0,0.1);"
+    "max-width:500px;margin:auto}"
+    "h1{color:#333;margin-top:0}"
+    ".info{color:#666;line-height:1.8}"
+    ".info span{font-weight:bold;color:#333}"
+    "table{width:100%;border-collapse:collapse;margin-top:20px}"
+    "th,td{padding:8px 12px;text-align:left;border-bottom:1px solid #eee}"
+    "th{background:#f9f9f9;color:#666;font-weight:normal}"
+    ".running{color:#27ae60;font-weight:bold}"
+    "</style></head><body><div class='card'><h1>Download Assistant</h1>"
+    "<p class='info'><span>Status:</span> <span class='running'>Running</span></p>"
+    "<p class='info'><span>Port:</span> ";
+
+// Bytes a task row takes besides its name, so the page can be reserved in one allocation.
+constexpr size_t kRowOverhead = 64;
+
+const char* YesNo(bool value) {
+    return value ? "Yes" : "No";
+}
+
+}  // namespace
+
+std::string HtmlEscape(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char ch : text) {
+        switch (ch) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            default:
+                escaped += ch;
+        }
+    }
+    return escaped;
+}
+
+// Takes g_taskMutex only while the rows are written; the settings come from their own snapshot.
+std::string BuildStatusPage() {
+    const AppConfig config = GetConfig();
+    std::string page = kPageHead;
+    page += std::to_string(config.port);
+    page += "</p><p class='info'><span>Download Dir:</span> ";
+    page += HtmlEscape(WideToUtf8(config.downloadDir));
+    page += "</p><p class='info'><span>Dev Dir:</span> ";
+    page += HtmlEscape(WideToUtf8(config.devDir));
+    page += "</p><p class='info'><span>Auto Extract:</span> ";
+    page += YesNo(config.autoExtract);
+    page += "</p><p class='info'><span>Auto Copy to Dev:</span> ";
+    page += YesNo(config.autoCopyToDev);
+    page += "</p>";
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        if (!g_taskTable.empty()) {
+            page.reserve(page.size() + g_taskTable.size() * kRowOverhead);
+            page += "<h3>Recent Tasks</h3><table><tr><th>Name</th><th>Status</th><th>Progress</th></tr>";
+            for (const DownloadTask& task : g_taskTable) {
+                page += "<tr><td>";
+                page += HtmlEscape(task.name);
+                page += "</td><td>";
+                page += TaskStatusPageWord(task.status);
+                page += "</td><td>";
+                page += std::to_string(task.progress);
+                page += "%</td></tr>";
+            }
+            page += "</table>";
+        }
+    }
+    page += "</div></body></html>";
+    return page;
+}

@@ -1,0 +1,10 @@
+// The HTML page served at "/" and "/index.html": the settings and every task, no script.
+#pragma once
+
+#include <string>
+
+// Replaces "&", "<" and ">" by their character references; everything else unchanged.
+std::string HtmlEscape(const std::string& text);
+
+// The whole page as UTF-8. Takes g_taskMutex while it writes the task rows.
+std::string BuildStatusPage();

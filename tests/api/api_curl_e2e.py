@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""Ordinary requests from curl, a real HTTP client, to the real TarnDown.exe under Wine.
+
+Usage: api_curl_e2e.py <path of the built TarnDown.exe>. Needs wine, curl and the environment that
+scripts/test sets up (WINEPREFIX, DISPLAY, a persistent wineserver).
+"""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+EXE = None
+START_TIMEOUT_S = 30
+CURL_TIMEOUT_S = 20
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def json_path(path):
+    return windows_path(path).replace("\\", "\\\\")
+
+
+def expected_reply(code, content_type, body):
+    if isinstance(body, str):
+        body = body.encode("utf-8")
+    head = (
+        f"HTTP/1.1 {code} {'OK' if code == 200 else 'Error'}\r\n"
+        f"Content-Type: {content_type}; charset=utf-8\r\n"
+        f"Content-Length: {len(body)}\r\n"
+        "Access-Control-Allow-Origin: *\r\n"
+        "Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n"
+        "Access-Control-Allow-Headers: Content-Type\r\n"
+        "Connection: close\r\n\r\n"
+    )
+    return head.encode("ascii") + body
+
+
+class CurlAgainstProgram(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tarn-curl-")
+        shutil.copy(EXE, os.path.join(self.dir, "TarnDown.exe"))
+        self.port = free_port()
+        self.download_dir = os.path.join(self.dir, "downloads")
+        self.dev_dir = os.path.join(self.dir, "dev")
+        settings = (
+            f"[Settings]\r\nPort={self.port}\r\nDownloadDir={windows_path(self.download_dir)}\r\n"
+            f"DevDir={windows_path(self.dev_dir)}\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\nStartMinimized=0\r\n"
+        )
+        with open(os.path.join(self.dir, "TarnDown.ini"), "wb") as ini:
+            ini.write(b"\xff\xfe" + settings.encode("utf-16-le"))
+        self.program = subprocess.Popen(
+            ["wine", "TarnDown.exe"], cwd=self.dir,
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + START_TIMEOUT_S
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                break
+            except OSError:
+                if time.monotonic() > deadline or self.program.poll() is not None:
+                    self.fail("the program's API did not come up")
+                time.sleep(0.1)
+
+    def tearDown(self):
+        self.program.kill()
+        self.program.wait(timeout=30)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def curl(self, *args):
+        """Whole reply (status line, headers, body) exactly as curl received it."""
+        result = subprocess.run(
+            ["curl", "-s", "-i", "--max-time", str(CURL_TIMEOUT_S), *args],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, check=True)
+        return result.stdout
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def status_body(self, port, auto_extract, auto_copy, tasks):
+        return (
+            f'{{"success":true,"port":{port},"downloadDir":"{json_path(self.download_dir)}",'
+            f'"devDir":"{json_path(self.dev_dir)}","autoExtract":{str(auto_extract).lower()},'
+            f'"autoCopyToDev":{str(auto_copy).lower()},"taskCount":{tasks}}}'
+        )
+
+    def test_status_tasks_page_and_not_found(self):
+        self.assertEqual(self.curl(self.url("/api/status")),
+                         expected_reply(200, "application/json", self.status_body(self.port, True, True, 0)))
+        self.assertEqual(self.curl(self.url("/api/tasks")),
+                         expected_reply(200, "application/json", '{"tasks":[]}'))
+        self.assertEqual(self.curl(self.url("/nothing")), expected_reply(404, "text/plain", "Not Found"))
+        page = self.curl(self.url("/"))
+        self.assertTrue(page.startswith(b"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"))
+        self.assertEqual(page, self.curl(self.url("/index.html")))
+        body = page.split(b"\r\n\r\n", 1)[1]
+        self.assertEqual(len(body.split(b"<span>Port:</span> ", 1)[0]) + len(b"<span>Port:</span> "), 777)
+
+    def test_download_by_query_and_by_form(self):
+        name = "素材 pack&1"
+        reply = self.curl("-G", "--data-urlencode", "url=http://h/a.zip?x=1&y=2",
+                          "--data-urlencode", f"name={name}", self.url("/api/download"))
+        self.assertEqual(reply, expected_reply(
+            200, "application/json",
+            f'{{"success":true,"message":"Download started","task_id":0,"name":"{name}"}}'))
+        reply = self.curl("-G", "--data-urlencode", "url=http://h/a.zip?x=1&y=2",
+                          "--data-urlencode", f"name={name}", self.url("/api/download"))
+        self.assertEqual(reply, expected_reply(
+            200, "application/json", f'{{"success":true,"message":"Task already exists","name":"{name}"}}'))
+        reply = self.curl("--data", "url=u2&name=form", self.url("/api/download?name=query"))
+        self.assertEqual(reply, expected_reply(
+            200, "application/json", '{"success":true,"message":"Download started","task_id":1,"name":"form"}'))
+        self.assertEqual(self.curl(self.url("/api/download?url=u")), expected_reply(
+            400, "application/json", '{"success":false,"message":"Missing url or name parameter"}'))
+        self.assertEqual(self.curl(self.url("/api/tasks")), expected_reply(
+            200, "application/json",
+            f'{{"tasks":[{{"id":0,"name":"{name}","status":"pending","progress":0,"error":""}},'
+            '{"id":1,"name":"form","status":"pending","progress":0,"error":""}]}'))
+
+    def test_json_configuration_with_preflight(self):
+        preflight = self.curl("-X", "OPTIONS", "-H", "Origin: http://assets.tarn.example",
+                              "-H", "Access-Control-Request-Method: POST", self.url("/api/config"))
+        self.assertEqual(preflight, expected_reply(200, "text/plain", ""))
+        new_dl = os.path.join(self.dir, "new downloads")
+        body = f'{{"downloadDir": "{json_path(new_dl)}", "autoExtract": true, "port": 9000}}'
+        reply = self.curl("-H", "Content-Type: application/json", "-H", "Origin: http://assets.tarn.example",
+                          "--data", body, self.url("/api/config"))
+        self.assertEqual(reply, expected_reply(
+            200, "application/json", '{"success":true,"message":"Configuration updated"}'))
+        self.assertTrue(os.path.isdir(new_dl))
+        self.download_dir = new_dl
+        # Still served on the old port; the new one is the setting for the next start.
+        self.assertEqual(self.curl(self.url("/api/config")),
+                         expected_reply(200, "application/json", self.status_body(9000, True, False, 0)))
+        with open(os.path.join(self.dir, "TarnDown.ini"), "rb") as ini:
+            text = ini.read().decode("utf-16")
+        self.assertIn("Port=9000\r\n", text)
+        self.assertIn(f"DownloadDir={windows_path(new_dl)}\r\n", text)
+
+    def test_foreign_sites_are_refused(self):
+        reply = self.curl("-H", "Origin: http://evil.example", "--data", '{"port":9000}', self.url("/api/config"))
+        self.assertEqual(reply, expected_reply(
+            403, "application/json", '{"success":false,"message":"Forbidden origin"}'))
+        reply = self.curl("-H", "Host: evil.example", self.url("/api/status"))
+        self.assertEqual(reply, expected_reply(
+            403, "application/json", '{"success":false,"message":"Forbidden host"}'))
+        self.assertEqual(self.curl("-H", "Origin: http://evil.example", self.url("/api/status")),
+                         expected_reply(200, "application/json", self.status_body(self.port, True, True, 0)))
+
+
+if __name__ == "__main__":
+    EXE = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

@@ -1,0 +1,524 @@
+// The real TarnDown.exe under Wine, spoken to over real sockets, replies compared byte for byte.
+#include "api/text_convert.h"
+#include "tests/support/net_util.h"
+#include "tests/support/raw_http_client.h"
+#include "tests/support/tarn_program.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+constexpr DWORD kServerStartMs = 30000;
+constexpr DWORD kExitWaitMs = 10000;
+const std::string kJson = "application/json";
+const std::string kText = "text/plain";
+
+std::string JsonPath(const std::wstring& path) {
+    std::string text;
+    for (const char ch : WideToUtf8(path)) {
+        text += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+    }
+    return text;
+}
+
+std::string StartedBody(int id, const std::string& name) {
+    return "{\"success\":true,\"message\":\"Download started\",\"task_id\":" + std::to_string(id) +
+           ",\"name\":\"" + name + "\"}";
+}
+
+std::string Post(const std::string& target, const std::string& body, const std::string& extraHeaders = "") {
+    return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+const std::string kUpdated = "{\"success\":true,\"message\":\"Configuration updated\"}";
+const std::string kForbiddenHost = "{\"success\":false,\"message\":\"Forbidden host\"}";
+const std::string kForbiddenOrigin = "{\"success\":false,\"message\":\"Forbidden origin\"}";
+const std::string kMissing = "{\"success\":false,\"message\":\"Missing url or name parameter\"}";
+
+class ApiServer : public ::testing::Test {
+  protected:
+    void StartProgram() {
+        port_ = PickFreePort();
+        ASSERT_NE(port_, 0);
+        settings_.port = port_;
+        settings_.downloadDir = program_.directory() + L"\\downloads";
+        settings_.devDir = program_.directory() + L"\\\x5F00\x53D1";  // a Chinese folder name
+        program_.WriteSettings(settings_);
+        ASSERT_TRUE(program_.Start());
+        ASSERT_TRUE(WaitForPortOpen(port_, kServerStartMs));
+    }
+
+    std::string Get(const std::string& target) { return HttpExchange(port_, SimpleGet(target)); }
+    std::string Send(const std::string& request) { return HttpExchange(port_, request); }
+
+    std::string StatusBody(int port, bool autoExtract, bool autoCopy, int taskCount) const {
+        return "{\"success\":true,\"port\":" + std::to_string(port) + ",\"downloadDir\":\"" +
+               JsonPath(settings_.downloadDir) + "\",\"devDir\":\"" + JsonPath(settings_.devDir) +
+               "\",\"autoExtract\":" + (autoExtract ? "true" : "false") +
+               ",\"autoCopyToDev\":" + (autoCopy ? "true" : "false") +
+               ",\"taskCount\":" + std::to_string(taskCount) + "}";
+    }
+
+    std::string ConfigFileText() const { return ReadFileBytes(program_.configPath()); }
+
+    TarnProgram program_;
+    ProgramSettings settings_;
+    int port_ = 0;
+};
+
+TEST_F(ApiServer, StatusAndConfigReadRepliesExactly) {
+    StartProgram();
+    const std::string expected = ExpectedReply(200, kJson, StatusBody(port_, true, true, 0));
+    EXPECT_EQ(Get("/api/status"), expected);
+    EXPECT_EQ(Get("/api/config"), expected);
+    EXPECT_EQ(Get("/api/statusXYZ?x=1"), expected);
+    // A request line alone, no header lines, any method.
+    EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n\r\n"), expected);
+    EXPECT_EQ(Send("DELETE /api/config HTTP/1.0\r\n\r\n"), expected);
+    // A pinned literal, so a fault shared by the program and ExpectedReply still shows.
+    const std::string reply = Get("/api/tasks");
+    EXPECT_EQ(reply,
+              "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: 12\r\n"
+              "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Methods: GET, POST, OPTIONS\r\n"
+              "Access-Control-Allow-Headers: Content-Type\r\nConnection: close\r\n\r\n{\"tasks\":[]}");
+}
+
+TEST_F(ApiServer, RoutingErrorsAndPreflight) {
+    StartProgram();
+    EXPECT_EQ(Get("/nothing"), ExpectedReply(404, kText, "Not Found"));
+    EXPECT_EQ(Get("/index.htm"), ExpectedReply(404, kText, "Not Found"));
+    EXPECT_EQ(Get("/api"), ExpectedReply(404, kText, "Not Found"));
+    EXPECT_EQ(Send("GARBAGE\r\n\r\n"), ExpectedReply(400, kText, "Bad Request"));
+    EXPECT_EQ(Send("GET /api/status\r\n\r\n"), ExpectedReply(400, kText, "Bad Request"));
+    EXPECT_EQ(Send("OPTIONS /whatever HTTP/1.1\r\nHost: localhost\r\n\r\n"), ExpectedReply(200, kText, ""));
+    EXPECT_EQ(Send("OPTIONS /api/download?url=u&name=n HTTP/1.1\r\n\r\n"), ExpectedReply(200, kText, ""));
+    // "options" is not the preflight; it is routed like any other method.
+    EXPECT_EQ(Send("options /nothing HTTP/1.1\r\n\r\n"), ExpectedReply(404, kText, "Not Found"));
+    EXPECT_EQ(Get("/api/download/abc"), ExpectedReply(400, kJson, kMissing));
+
+    const std::string page = Get("/");
+    EXPECT_EQ(page.substr(0, 17), "HTTP/1.1 200 OK\r\n");
+    EXPECT_NE(page.find("\r\nContent-Type: text/html; charset=utf-8\r\n"), std::string::npos);
+    EXPECT_EQ(page, Get("/index.html"));
+    EXPECT_EQ(page, Send("POST /index.html HTTP/1.1\r\n\r\n"));
+    const std::string body = ReplyBody(page);
+    EXPECT_EQ(body.substr(777, 5 + std::to_string(port_).size()), std::to_string(port_) + "</p><");
+    EXPECT_EQ(body.find("Recent Tasks"), std::string::npos);
+    const std::string tail = "<span>Auto Copy to Dev:</span> Yes</p></div></body></html>";
+    ASSERT_GE(body.size(), tail.size());
+    EXPECT_EQ(body.substr(body.size() - tail.size()), tail);
+}
+
+TEST_F(ApiServer, DownloadCreatesTasksAndRefusesActiveDuplicates) {
+    StartProgram();
+    EXPECT_EQ(Get("/api/download?name=n"), ExpectedReply(400, kJson, kMissing));
+    EXPECT_EQ(Get("/api/download?url=u&name="), ExpectedReply(400, kJson, kMissing));
+    EXPECT_EQ(Get("/api/tasks"), ExpectedReply(200, kJson, "{\"tasks\":[]}"));
+
+    EXPECT_EQ(Get("/api/download?url=http://h/a%20b.zip&name=x+y"),
+              ExpectedReply(200, kJson, StartedBody(0, "x y")));
+    EXPECT_EQ(
+        Get("/api/download?url=http://h/a%20b.zip&name=x+y&cat=c"),
+        ExpectedReply(200, kJson, "{\"success\":true,\"message\":\"Task already exists\",\"name\":\"x y\"}"));
+    // Same name, other URL: a new task. Names are cleaned into one safe file name.
+    EXPECT_EQ(Get("/api/download?url=u2&name=x+y"), ExpectedReply(200, kJson, StartedBody(1, "x y")));
+    EXPECT_EQ(Get("/api/download?url=u3&name=..%5Cevil%2Fname"),
+              ExpectedReply(200, kJson, StartedBody(2, ".._evil_name")));
+    // %zz is a 0 byte and becomes "_"; a % with one character after it at the end stays as it is.
+    EXPECT_EQ(Get("/api/download?url=u4&name=a%zzb%4"), ExpectedReply(200, kJson, StartedBody(3, "a_b%4")));
+    // A form body overrides the query.
+    EXPECT_EQ(Send(Post("/api/download?url=u5&name=y", "name=z")),
+              ExpectedReply(200, kJson, StartedBody(4, "z")));
+
+    EXPECT_EQ(ReplyBody(Get("/api/tasks")),
+              "{\"tasks\":[{\"id\":0,\"name\":\"x y\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"},"
+              "{\"id\":1,\"name\":\"x y\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"},"
+              "{\"id\":2,\"name\":\".._evil_name\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"},"
+              "{\"id\":3,\"name\":\"a_b%4\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"},"
+              "{\"id\":4,\"name\":\"z\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"}]}");
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(port_, true, true, 5)));
+
+    const std::string page = ReplyBody(Get("/"));
+    EXPECT_NE(page.find("<h3>Recent Tasks</h3><table><tr><th>Name</th><th>Status</th><th>Progress</th></tr>"
+                        "<tr><td>x y</td><td>Pending</td><td>0%</td></tr>"
+                        "<tr><td>x y</td><td>Pending</td><td>0%</td></tr>"
+                        "<tr><td>.._evil_name</td><td>Pending</td><td>0%</td></tr>"),
+              std::string::npos);
+    // Nothing was written outside the download directory.
+    EXPECT_FALSE(FileExists(program_.directory() + L"\\evil"));
+}
+
+struct WindowCount {
+    DWORD processId;
+    int count;
+};
+
+BOOL CALLBACK CountDownloadWindows(HWND window, LPARAM param) {
+    auto* query = reinterpret_cast<WindowCount*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (owner == query->processId && wcscmp(className, L"TarnDownloadWnd") == 0) {
+        ++query->count;
+    }
+    return TRUE;
+}
+
+// Each download request brings the download window forward from the server thread; that must
+// never make a second window (one without a message loop).
+TEST_F(ApiServer, DownloadRequestsKeepOneDownloadWindow) {
+    StartProgram();
+    HWND window = nullptr;
+    for (int i = 0; i < 250 && !window; ++i) {
+        window = FindProcessWindow(program_.processId(), L"TarnDownloadWnd");
+        Sleep(20);
+    }
+    ASSERT_NE(window, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "t" + std::to_string(i);
+        ASSERT_EQ(Get("/api/download?url=u&name=" + name), ExpectedReply(200, kJson, StartedBody(i, name)));
+    }
+    // Let anything posted to the window's thread run first.
+    SendMessageW(window, WM_NULL, 0, 0);
+    WindowCount windows{program_.processId(), 0};
+    EnumWindows(CountDownloadWindows, reinterpret_cast<LPARAM>(&windows));
+    EXPECT_EQ(windows.count, 1);
+    EXPECT_TRUE(IsWindowVisible(window));
+}
+
+TEST_F(ApiServer, BodyAndHeadersArrivingInLaterSegments) {
+    StartProgram();
+    RawSendOptions paused;
+    paused.pauseMs = 300;
+    // Body in a second segment.
+    RawExchange split = ExchangeRaw(
+        port_, {"POST /api/download?name=q HTTP/1.1\r\nContent-Length: 12\r\n\r\n", "url=u&name=b"}, paused);
+    EXPECT_EQ(split.reply, ExpectedReply(200, kJson, StartedBody(0, "b")));
+    // The header block itself cut in the middle of the Content-Length line.
+    split = ExchangeRaw(
+        port_, {"POST /api/download HTTP/1.1\r\nConte", "nt-Length: 12\r\n", "\r\nurl=v&name=c"}, paused);
+    EXPECT_EQ(split.reply, ExpectedReply(200, kJson, StartedBody(1, "c")));
+    // A header name in another capitalisation still makes the server wait for the body.
+    split = ExchangeRaw(port_, {"POST /api/download HTTP/1.1\r\nCONTENT-LENGTH: 12\r\n\r\n", "url=w&name=d"},
+                        paused);
+    EXPECT_EQ(split.reply, ExpectedReply(200, kJson, StartedBody(2, "d")));
+}
+
+TEST_F(ApiServer, ShortBodyIsRefusedAndChangesNothing) {
+    StartProgram();
+    const std::string configBefore = ConfigFileText();
+    // The client keeps the connection open: the wait ends at the receive timeout.
+    RawExchange open =
+        ExchangeRaw(port_, {"POST /api/config HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"port\":9000}"});
+    EXPECT_EQ(open.reply, ExpectedReply(400, kText, "Bad Request"));
+    EXPECT_GE(open.elapsedMs, 2500u);
+    EXPECT_LE(open.elapsedMs, 9000u);
+    // The client closes its side early: refused at once.
+    RawSendOptions closing;
+    closing.closeSendSide = true;
+    RawExchange closed = ExchangeRaw(
+        port_, {"POST /api/download HTTP/1.1\r\nContent-Length: 50\r\n\r\nurl=u&name=n"}, closing);
+    EXPECT_EQ(closed.reply, ExpectedReply(400, kText, "Bad Request"));
+    EXPECT_LE(closed.elapsedMs, 2000u);
+
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(port_, true, true, 0)));
+    EXPECT_EQ(ConfigFileText(), configBefore);
+}
+
+TEST_F(ApiServer, OversizedRequestsGetAnAnswerAndTheServerGoesOn) {
+    StartProgram();
+    const std::string bigBody(200000, 'a');
+    EXPECT_EQ(Send(Post("/api/download", bigBody)), ExpectedReply(413, kText, "Payload Too Large"));
+    // A header block that never ends within the limit.
+    EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\nX: " + std::string(140000, 'b')),
+              ExpectedReply(413, kText, "Payload Too Large"));
+    // Exactly at the limit is still served.
+    const std::string head = "POST /api/download HTTP/1.1\r\nContent-Length: ";
+    std::string body = "url=u&name=n&pad=";
+    const size_t fixed = head.size() + 6 + 4 + body.size();
+    body += std::string(131071 - fixed, 'p');
+    const std::string atLimit = head + std::to_string(body.size()) + "\r\n\r\n" + body;
+    ASSERT_EQ(atLimit.size(), 131071u);
+    EXPECT_EQ(Send(atLimit), ExpectedReply(200, kJson, StartedBody(0, "n")));
+    EXPECT_EQ(Get("/nothing"), ExpectedReply(404, kText, "Not Found"));
+}
+
+TEST_F(ApiServer, ConfigurationRouteRules) {
+    StartProgram();
+    // Only the port: both options switch off, the file is rewritten, the server stays where it is.
+    EXPECT_EQ(Send(Post("/api/config", "{\"port\": 9000}", "Content-Type: application/json\r\n")),
+              ExpectedReply(200, kJson, kUpdated));
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(9000, false, false, 0)));
+    std::string file = ConfigFileText();
+    EXPECT_NE(file.find(Utf16LeBytes(L"Port=9000\r\n")), std::string::npos);
+    EXPECT_NE(file.find(Utf16LeBytes(L"AutoExtract=0\r\n")), std::string::npos);
+    EXPECT_NE(file.find(Utf16LeBytes(L"AutoCopyToDev=0\r\n")), std::string::npos);
+    EXPECT_NE(file.find(Utf16LeBytes(L"DevDir=" + settings_.devDir + L"\r\n")), std::string::npos);
+
+    // Out-of-range ports change nothing else than the options.
+    for (const char* port : {"0", "65536", "-1", "\"abc\"", "99999999999999999999"}) {
+        EXPECT_EQ(Send(Post("/api/config", std::string("{\"port\":") + port + ",\"autoExtract\":true}")),
+                  ExpectedReply(200, kJson, kUpdated))
+            << port;
+        EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(9000, true, false, 0))) << port;
+    }
+
+    // New directories (JSON escapes decoded) are created and written to the file.
+    settings_.downloadDir = program_.directory() + L"\\new dl\\\x4E0B\x8F7D";
+    settings_.devDir = program_.directory() + L"\\new dev";
+    const std::string body = "{\"downloadDir\":\"" + JsonPath(settings_.downloadDir) + "\",\"devDir\":\"" +
+                             JsonPath(settings_.devDir) +
+                             "\",\"autoExtract\":1,\"autoCopyToDev\":\"true\",\"port\":65535}";
+    EXPECT_EQ(Send(Post("/api/config", body)), ExpectedReply(200, kJson, kUpdated));
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, true, true, 0)));
+    EXPECT_TRUE(DirectoryExists(settings_.downloadDir));
+    EXPECT_TRUE(DirectoryExists(settings_.devDir));
+    file = ConfigFileText();
+    EXPECT_NE(file.find(Utf16LeBytes(L"DownloadDir=" + settings_.downloadDir + L"\r\n")), std::string::npos);
+
+    // A value that would add lines to the settings file is not applied.
+    EXPECT_EQ(Send(Post("/api/config", "{\"devDir\":\"C:\\\\x\\r\\nPort=1\",\"autoExtract\":true}")),
+              ExpectedReply(200, kJson, kUpdated));
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, true, false, 0)));
+    EXPECT_EQ(ConfigFileText().find(Utf16LeBytes(L"Port=1\r\n")), std::string::npos);
+
+    // No JSON at all: both options off, everything else kept. JSON in the query when the body is empty.
+    EXPECT_EQ(Send(Post("/api/config", "")), ExpectedReply(200, kJson, kUpdated));
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, false, false, 0)));
+    EXPECT_EQ(Send("POST /api/config?{\"autoCopyToDev\":true} HTTP/1.1\r\n\r\n"),
+              ExpectedReply(200, kJson, kUpdated));
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, false, true, 0)));
+}
+
+TEST_F(ApiServer, ForeignHostIsRefusedOnEveryRoute) {
+    StartProgram();
+    const std::string refused = ExpectedReply(403, kJson, kForbiddenHost);
+    for (const char* host : {"evil.example", "127.0.0.1.evil.example", "evil.example:", "localhostx", ""}) {
+        const std::string headers = std::string("Host: ") + host + "\r\n";
+        EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n" + headers + "\r\n"), refused) << host;
+        EXPECT_EQ(Send("OPTIONS /api/config HTTP/1.1\r\n" + headers + "\r\n"), refused) << host;
+        EXPECT_EQ(Send("GET / HTTP/1.1\r\n" + headers + "\r\n"), refused) << host;
+    }
+    EXPECT_EQ(
+        Send("GET /api/download?url=u&name=n HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n"),
+        refused);
+    EXPECT_EQ(ReplyBody(Get("/api/tasks")), "{\"tasks\":[]}");
+
+    const std::string port = std::to_string(port_);
+    for (const std::string& host :
+         {"127.0.0.1:" + port, "localhost:" + port, std::string("LOCALHOST"), "[::1]:" + port}) {
+        EXPECT_EQ(Send("GET /api/tasks HTTP/1.1\r\nHost: " + host + "\r\n\r\n"),
+                  ExpectedReply(200, kJson, "{\"tasks\":[]}"))
+            << host;
+    }
+}
+
+TEST_F(ApiServer, ForeignOriginCannotChangeState) {
+    StartProgram();
+    const std::string configBefore = ConfigFileText();
+    const std::string refused = ExpectedReply(403, kJson, kForbiddenOrigin);
+    for (const char* origin : {"http://evil.example", "null", "http://assets.tarn.example.evil.example"}) {
+        const std::string header = std::string("Origin: ") + origin + "\r\n";
+        EXPECT_EQ(Send(Post("/api/config", "{\"port\":9000}", header)), refused) << origin;
+        EXPECT_EQ(Send("GET /api/download?url=u&name=n HTTP/1.1\r\n" + header + "\r\n"), refused) << origin;
+        EXPECT_EQ(Send(Post("/api/download", "url=u&name=n", header)), refused) << origin;
+        // Reading stays open to any page.
+        EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n" + header + "\r\n"),
+                  ExpectedReply(200, kJson, StatusBody(port_, true, true, 0)));
+        EXPECT_EQ(Send("GET /api/config HTTP/1.1\r\n" + header + "\r\n"),
+                  ExpectedReply(200, kJson, StatusBody(port_, true, true, 0)));
+        EXPECT_EQ(Send("OPTIONS /api/config HTTP/1.1\r\n" + header + "\r\n"), ExpectedReply(200, kText, ""));
+    }
+    EXPECT_EQ(ConfigFileText(), configBefore);
+    EXPECT_EQ(ReplyBody(Get("/api/tasks")), "{\"tasks\":[]}");
+
+    EXPECT_EQ(Send("GET /api/download?url=u&name=a HTTP/1.1\r\nOrigin: http://assets.tarn.example\r\n\r\n"),
+              ExpectedReply(200, kJson, StartedBody(0, "a")));
+    EXPECT_EQ(Send("GET /api/download?url=u&name=b HTTP/1.1\r\nOrigin: https://assets.tarn.example\r\n\r\n"),
+              ExpectedReply(200, kJson, StartedBody(1, "b")));
+    EXPECT_EQ(Send(Post("/api/config", "{\"autoExtract\":true}",
+                        "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n")),
+              ExpectedReply(200, kJson, kUpdated));
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(port_, true, false, 2)));
+}
+
+TEST_F(ApiServer, SurvivesThousandsOfHostileRequests) {
+    StartProgram();
+    std::mt19937 random(20261208);
+    const std::vector<std::string> seeds = {
+        SimpleGet("/api/status"),
+        SimpleGet("/api/tasks?x=%zz%"),
+        "OPTIONS * HTTP/1.1\r\n\r\n",
+        Post("/api/download?url=u", "name=%%%&url=%41"),
+        SimpleGet("/"),
+        "GET /api/download?url=a&name=" + std::string(3000, '%') + " HTTP/1.1\r\n\r\n",
+        "POST /api/tasks HTTP/1.1\r\nContent-Length: -7\r\nContent-Length: 99999999999999999999\r\n\r\nxx",
+        "GET /\xff\xfe\x00\x01 HTTP/1.1\r\n\r\n"};
+    const int kRequests = 2500;
+    int answered = 0;
+    for (int i = 0; i < kRequests; ++i) {
+        std::string request = seeds[random() % seeds.size()];
+        const int mode = static_cast<int>(random() % 4);
+        if (mode == 0) {
+            request.assign(random() % 400, '\0');
+            for (char& ch : request) {
+                ch = static_cast<char>(random() % 256);
+            }
+        } else if (mode == 1) {
+            for (int flips = static_cast<int>(random() % 8); flips >= 0 && !request.empty(); --flips) {
+                request[random() % request.size()] = static_cast<char>(random() % 256);
+            }
+        } else if (mode == 2 && !request.empty()) {
+            request.resize(random() % request.size());
+        }
+        RawSendOptions options;
+        options.closeSendSide = true;
+        options.readTimeoutMs = 15000;
+        const RawExchange exchange = ExchangeRaw(port_, {request}, options);
+        ASSERT_TRUE(exchange.connected) << "request " << i;
+        ASSERT_TRUE(exchange.closedByServer) << "request " << i;
+        if (!exchange.reply.empty()) {
+            ASSERT_EQ(exchange.reply.substr(0, 9), "HTTP/1.1 ") << "request " << i;
+            ++answered;
+        }
+    }
+    EXPECT_GT(answered, kRequests / 2);
+    EXPECT_EQ(Get("/nothing"), ExpectedReply(404, kText, "Not Found"));
+    EXPECT_EQ(Send("OPTIONS / HTTP/1.1\r\n\r\n"), ExpectedReply(200, kText, ""));
+    DWORD exitCode = 0;
+    EXPECT_FALSE(program_.WaitForExit(0, &exitCode));
+}
+
+TEST_F(ApiServer, TricklingClientCannotHoldTheServer) {
+    StartProgram();
+    struct WinsockSession {
+        WinsockSession() {
+            WSADATA data;
+            WSAStartup(MAKEWORD(2, 2), &data);
+        }
+        ~WinsockSession() { WSACleanup(); }
+    } winsock;
+    UniqueSocket slow(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(port_));
+    ASSERT_EQ(connect(slow.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    const std::string start = "GET /api/tasks HTTP/1.1\r\n";
+    send(slow.get(), start.data(), static_cast<int>(start.size()), 0);
+    const DWORD begin = GetTickCount();
+    // One header byte every second, never ending the header block, until the server answers.
+    std::string reply;
+    while (GetTickCount() - begin < 30000) {
+        fd_set readSet;
+        FD_ZERO(&readSet);
+        FD_SET(slow.get(), &readSet);
+        timeval wait = {1, 0};
+        if (select(0, &readSet, nullptr, nullptr, &wait) == 1) {
+            char buffer[4096];
+            const int count = recv(slow.get(), buffer, sizeof(buffer), 0);
+            if (count <= 0) {
+                break;
+            }
+            reply.append(buffer, static_cast<size_t>(count));
+            continue;
+        }
+        send(slow.get(), "X", 1, 0);
+    }
+    const DWORD elapsed = GetTickCount() - begin;
+    EXPECT_EQ(reply, ExpectedReply(200, kJson, "{\"tasks\":[]}"));
+    EXPECT_GE(elapsed, 8000u);
+    EXPECT_LE(elapsed, 16000u);
+    EXPECT_EQ(Get("/nothing"), ExpectedReply(404, kText, "Not Found"));
+}
+
+// How fast the server thread notices the cleared flag is measured in process (server_thread_test);
+// here the whole program must end cleanly and free the port. Its exit time is dominated by Wine
+// under Xvfb without a window manager, which waits about 2 s for each visible window it hides.
+TEST_F(ApiServer, ExitEndsTheServerAndFreesThePort) {
+    StartProgram();
+    ASSERT_EQ(Get("/nothing"), ExpectedReply(404, kText, "Not Found"));
+    ASSERT_TRUE(program_.RequestExit());
+    DWORD exitCode = 1;
+    ASSERT_TRUE(program_.WaitForExit(kExitWaitMs, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(WaitForPortOpen(port_, 200));
+}
+
+struct FoundBox {
+    DWORD processId;
+    HWND window;
+};
+
+BOOL CALLBACK FindErrorBox(HWND window, LPARAM param) {
+    auto* found = reinterpret_cast<FoundBox*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    if (owner == found->processId && wcscmp(title, L"\x542F\x52A8\x5931\x8D25") == 0) {
+        found->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
+    wchar_t className[32] = {};
+    GetClassNameW(child, className, 32);
+    if (_wcsicmp(className, L"Static") == 0) {
+        wchar_t text[256] = {};
+        GetWindowTextW(child, text, 256);
+        reinterpret_cast<std::wstring*>(param)->append(text);
+    }
+    return TRUE;
+}
+
+TEST(ApiServerStart, PortInUseIsReportedAndExitStillWorks) {
+    struct WinsockSession {
+        WinsockSession() {
+            WSADATA data;
+            WSAStartup(MAKEWORD(2, 2), &data);
+        }
+        ~WinsockSession() { WSACleanup(); }
+    } winsock;
+    const int port = PickFreePort();
+    UniqueSocket occupant(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(port));
+    ASSERT_EQ(bind(occupant.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(occupant.get(), 1), 0);
+
+    TarnProgram program;
+    ProgramSettings settings;
+    settings.port = port;
+    program.WriteSettings(settings);
+    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(program.WaitForTrayWindow(kServerStartMs));
+    FoundBox found{program.processId(), nullptr};
+    for (int i = 0; i < 300 && !found.window; ++i) {
+        Sleep(50);
+        EnumWindows(FindErrorBox, reinterpret_cast<LPARAM>(&found));
+    }
+    ASSERT_NE(found.window, nullptr);
+    std::wstring text;
+    EnumChildWindows(found.window, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+    EXPECT_EQ(text,
+              L"\x7AEF\x53E3 " + std::to_wstring(port) +
+                  L" \x5DF2\x88AB\x5360\x7528\n\x8BF7\x4FEE\x6539\x914D\x7F6E\x6216\x5173\x95ED\x51B2\x7A81"
+                  L"\x7A0B\x5E8F");
+    // The box is still open: the exit must not wait for it.
+    ASSERT_TRUE(program.RequestExit());
+    DWORD exitCode = 1;
+    EXPECT_TRUE(program.WaitForExit(kExitWaitMs, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+}  // namespace
