@@ -1,0 +1,106 @@
+#include "tests/support/net_util.h"
+#include "tests/support/pipeline_env.h"
+#include "tests/support/raw_http_client.h"
+#include "tests/support/tarn_program.h"
+#include "tests/support/test_files.h"
+#include "tests/support/test_http_server.h"
+#include "tests/support/zip_writer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr DWORD kStartTimeoutMs = 30000;
+constexpr DWORD kTaskTimeoutMs = 60000;
+constexpr DWORD kPollMs = 100;
+
+std::string PercentEncode(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char ch : text) {
+        if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '-' ||
+            ch == '_' || ch == '.') {
+            out.push_back(static_cast<char>(ch));
+        } else {
+            out += '%';
+            out += kHex[ch >> 4];
+            out += kHex[ch & 15];
+        }
+    }
+    return out;
+}
+
+std::string Get(int port, const std::string& target) {
+    return ReplyBody(HttpExchange(port, SimpleGet(target)));
+}
+
+// The /api/tasks text once no task is queued, pending or in a stage any more.
+std::string WaitForTasksToSettle(int port) {
+    const DWORD start = GetTickCount();
+    std::string tasks;
+    while (GetTickCount() - start < kTaskTimeoutMs) {
+        tasks = Get(port, "/api/tasks");
+        if (tasks.find("\"status\":\"") != std::string::npos &&
+            tasks.find("\"pending\"") == std::string::npos && tasks.find("\"queued\"") == std::string::npos &&
+            tasks.find("\"downloading\"") == std::string::npos &&
+            tasks.find("\"extracting\"") == std::string::npos &&
+            tasks.find("\"copying\"") == std::string::npos) {
+            return tasks;
+        }
+        Sleep(kPollMs);
+    }
+    return tasks;
+}
+
+}  // namespace
+
+TEST(DownloadE2e, ApiDownloadFilesTheAssetsAndARepeatFindsThemInPlace) {
+    TestHttpServer server;
+    server.Serve("/packs/pack%20one.zip", TestResponse{200, MakeStoredZip({{"sfx_fire.png", "fire"},
+                                                                           {"monster_01/", ""},
+                                                                           {"monster_01/body.ani", "monster"},
+                                                                           {"level1.map", "map"}})});
+    TarnProgram program;
+    ProgramSettings settings;
+    settings.port = PickFreePort();
+    program.WriteSettings(settings);
+    ASSERT_TRUE(CopyFileW(TestSevenZipPath().c_str(), (program.directory() + L"\\7za.exe").c_str(), FALSE));
+    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(WaitForPortOpen(settings.port, kStartTimeoutMs));
+    const std::string target = "/api/download?url=" + PercentEncode(server.UrlUtf8("/packs/pack%20one.zip")) +
+                               "&name=" + PercentEncode("礼包 it's") + "&cat=anim";
+
+    EXPECT_EQ(Get(settings.port, target),
+              "{\"success\":true,\"message\":\"Download started\",\"task_id\":0,\"name\":\"礼包 it's\"}");
+    EXPECT_EQ(WaitForTasksToSettle(settings.port),
+              "{\"tasks\":[{\"id\":0,\"name\":\"礼包 "
+              "it's\",\"status\":\"completed\",\"progress\":100,\"error\":\"\"}]}");
+    const std::wstring dev = program.directory() + L"\\dev";
+    EXPECT_EQ(ReadFileBytes(dev + L"\\anim\\effect\\sfx_fire.png"), "fire");
+    EXPECT_EQ(ReadFileBytes(dev + L"\\anim\\monster\\monster_01\\body.ani"), "monster");
+    EXPECT_EQ(ReadFileBytes(dev + L"\\scene\\map\\level1.map"), "map");
+    EXPECT_FALSE(DirectoryExists(program.directory() + L"\\downloads\\礼包 it's"));
+
+    // The same request once the first task has finished makes a second task, whose entries all
+    // exist already.
+    EXPECT_EQ(Get(settings.port, target),
+              "{\"success\":true,\"message\":\"Download started\",\"task_id\":1,\"name\":\"礼包 it's\"}");
+    const std::string tasks = WaitForTasksToSettle(settings.port);
+    EXPECT_NE(tasks.find("{\"id\":1,\"name\":\"礼包 it's\",\"status\":\"already_exists\",\"progress\":100,"
+                         "\"error\":\"\"}"),
+              std::string::npos)
+        << tasks;
+    EXPECT_EQ(ReadFileBytes(dev + L"\\anim\\effect\\sfx_fire.png"), "fire");
+    EXPECT_EQ(ReadFileBytes(program.directory() + L"\\downloads\\礼包 it's\\sfx_fire.png"), "fire");
+
+    EXPECT_EQ(Get(settings.port,
+                  "/api/download?url=" + PercentEncode(server.UrlUtf8("/missing.zip")) + "&name=gone"),
+              "{\"success\":true,\"message\":\"Download started\",\"task_id\":2,\"name\":\"gone\"}");
+    EXPECT_NE(WaitForTasksToSettle(settings.port)
+                  .find("{\"id\":2,\"name\":\"gone\",\"status\":\"failed\",\"progress\":0,\"error\":\"HTTP "
+                        "404 error\"}"),
+              std::string::npos);
+    ASSERT_EQ(server.Requests().size(), 3u);
+    EXPECT_EQ(server.Requests()[0].substr(0, server.Requests()[0].find("\r\n")),
+              "GET /packs/pack%20one.zip HTTP/1.1");
+}
