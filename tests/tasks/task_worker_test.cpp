@@ -100,6 +100,16 @@ TEST_F(TaskWorker, CopyWithoutExtractionCopiesTheArchiveUnderTheTaskName) {
     EXPECT_TRUE(FileExists(task.filePath));
 }
 
+TEST_F(TaskWorker, PlainCopyThatCannotBeWrittenFailsTheTask) {
+    env_.Configure(false, true);
+    // A directory where the copy should go: the copy cannot be made.
+    CreateDirectoryRecursive(env_.devDir() + L"\\pack\\pack.zip");
+    const DownloadTask task = Run("/pack.zip", "pack");
+    EXPECT_EQ(task.status, TaskStatus::Failed);
+    EXPECT_EQ(task.error, "Failed to copy file to development directory");
+    EXPECT_TRUE(ReadFileBytes(task.filePath) == kPackZip);
+}
+
 TEST_F(TaskWorker, ClassifiedCopyOfEveryEntryCompletesAndRemovesTheExtraction) {
     ASSERT_TRUE(env_.InstallSevenZip());
     const DownloadTask task = Run("/pack.zip", "pack");
