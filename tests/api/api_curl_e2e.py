@@ -10,6 +10,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -45,6 +46,41 @@ def expected_reply(code, content_type, body):
         "Connection: close\r\n\r\n"
     )
     return head.encode("ascii") + body
+
+
+class HeldDownload:
+    """A file server whose one answer announces a large body and then trickles it, so a download
+    task started from it stays in progress while the test looks at it."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        self.listener.settimeout(0.2)
+        while not self.stop.is_set():
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                continue
+            with client:
+                client.recv(65536)
+                client.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 104857600\r\nConnection: close\r\n\r\n")
+                while not self.stop.wait(0.1):
+                    try:
+                        client.sendall(b"x" * 1024)
+                    except OSError:
+                        break
+
+    def close(self):
+        self.stop.set()
+        self.thread.join(timeout=5)
+        self.listener.close()
 
 
 class CurlAgainstProgram(unittest.TestCase):
@@ -108,13 +144,16 @@ class CurlAgainstProgram(unittest.TestCase):
         self.assertEqual(len(body.split(b"<span>Port:</span> ", 1)[0]) + len(b"<span>Port:</span> "), 777)
 
     def test_download_by_query_and_by_form(self):
+        held = HeldDownload()
+        self.addCleanup(held.close)
+        held_url = f"http://127.0.0.1:{held.port}/a.zip?x=1&y=2"
         name = "素材 pack&1"
-        reply = self.curl("-G", "--data-urlencode", "url=http://h/a.zip?x=1&y=2",
+        reply = self.curl("-G", "--data-urlencode", f"url={held_url}",
                           "--data-urlencode", f"name={name}", self.url("/api/download"))
         self.assertEqual(reply, expected_reply(
             200, "application/json",
             f'{{"success":true,"message":"Download started","task_id":0,"name":"{name}"}}'))
-        reply = self.curl("-G", "--data-urlencode", "url=http://h/a.zip?x=1&y=2",
+        reply = self.curl("-G", "--data-urlencode", f"url={held_url}",
                           "--data-urlencode", f"name={name}", self.url("/api/download"))
         self.assertEqual(reply, expected_reply(
             200, "application/json", f'{{"success":true,"message":"Task already exists","name":"{name}"}}'))
@@ -123,10 +162,18 @@ class CurlAgainstProgram(unittest.TestCase):
             200, "application/json", '{"success":true,"message":"Download started","task_id":1,"name":"form"}'))
         self.assertEqual(self.curl(self.url("/api/download?url=u")), expected_reply(
             400, "application/json", '{"success":false,"message":"Missing url or name parameter"}'))
-        self.assertEqual(self.curl(self.url("/api/tasks")), expected_reply(
+        # The first task is still downloading; the second one's URL is rejected by its worker.
+        expected = expected_reply(
             200, "application/json",
-            f'{{"tasks":[{{"id":0,"name":"{name}","status":"pending","progress":0,"error":""}},'
-            '{"id":1,"name":"form","status":"pending","progress":0,"error":""}]}'))
+            f'{{"tasks":[{{"id":0,"name":"{name}","status":"downloading","progress":0,"error":""}},'
+            '{"id":1,"name":"form","status":"failed","progress":0,"error":"Invalid URL format"}]}')
+        deadline = time.monotonic() + 20
+        while True:
+            tasks = self.curl(self.url("/api/tasks"))
+            if tasks == expected or time.monotonic() > deadline:
+                break
+            time.sleep(0.05)
+        self.assertEqual(tasks, expected)
 
     def test_json_configuration_with_preflight(self):
         preflight = self.curl("-X", "OPTIONS", "-H", "Origin: http://assets.tarn.example",

@@ -4,6 +4,7 @@
 #include "tests/support/raw_http_client.h"
 #include "tests/support/tarn_program.h"
 #include "tests/support/test_files.h"
+#include "tests/support/test_http_server.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@ namespace {
 
 constexpr DWORD kServerStartMs = 30000;
 constexpr DWORD kExitWaitMs = 10000;
+// How long the workers of tasks with unusable URLs may take to fail them.
+constexpr DWORD kWorkersSettleMs = 20000;
 const std::string kJson = "application/json";
 const std::string kText = "text/plain";
 
@@ -114,15 +117,24 @@ TEST_F(ApiServer, RoutingErrorsAndPreflight) {
 }
 
 TEST_F(ApiServer, DownloadCreatesTasksAndRefusesActiveDuplicates) {
+    // The first download stays in progress (a body that trickles in), so the repeated request
+    // meets it while it is still active; the others have URLs the worker rejects at once.
+    TestHttpServer held;
+    TestResponse trickle{200, std::string(200 * 1024, 'x')};
+    trickle.announcedLength = 100 * 1024 * 1024;
+    trickle.pieceBytes = 1024;
+    trickle.pauseMs = 100;
+    held.Serve("/a%20b.zip", trickle);
+    const std::string heldUrl = "http://127.0.0.1:" + std::to_string(held.port()) + "/a%2520b.zip";
     StartProgram();
     EXPECT_EQ(Get("/api/download?name=n"), ExpectedReply(400, kJson, kMissing));
     EXPECT_EQ(Get("/api/download?url=u&name="), ExpectedReply(400, kJson, kMissing));
     EXPECT_EQ(Get("/api/tasks"), ExpectedReply(200, kJson, "{\"tasks\":[]}"));
 
-    EXPECT_EQ(Get("/api/download?url=http://h/a%20b.zip&name=x+y"),
+    EXPECT_EQ(Get("/api/download?url=" + heldUrl + "&name=x+y"),
               ExpectedReply(200, kJson, StartedBody(0, "x y")));
     EXPECT_EQ(
-        Get("/api/download?url=http://h/a%20b.zip&name=x+y&cat=c"),
+        Get("/api/download?url=" + heldUrl + "&name=x+y&cat=c"),
         ExpectedReply(200, kJson, "{\"success\":true,\"message\":\"Task already exists\",\"name\":\"x y\"}"));
     // Same name, other URL: a new task. Names are cleaned into one safe file name.
     EXPECT_EQ(Get("/api/download?url=u2&name=x+y"), ExpectedReply(200, kJson, StartedBody(1, "x y")));
@@ -134,19 +146,28 @@ TEST_F(ApiServer, DownloadCreatesTasksAndRefusesActiveDuplicates) {
     EXPECT_EQ(Send(Post("/api/download?url=u5&name=y", "name=z")),
               ExpectedReply(200, kJson, StartedBody(4, "z")));
 
-    EXPECT_EQ(ReplyBody(Get("/api/tasks")),
-              "{\"tasks\":[{\"id\":0,\"name\":\"x y\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"},"
-              "{\"id\":1,\"name\":\"x y\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"},"
-              "{\"id\":2,\"name\":\".._evil_name\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"},"
-              "{\"id\":3,\"name\":\"a_b%4\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"},"
-              "{\"id\":4,\"name\":\"z\",\"status\":\"pending\",\"progress\":0,\"error\":\"\"}]}");
+    const std::string expectedTasks =
+        "{\"tasks\":[{\"id\":0,\"name\":\"x y\",\"status\":\"downloading\",\"progress\":0,\"error\":\"\"},"
+        "{\"id\":1,\"name\":\"x y\",\"status\":\"failed\",\"progress\":0,\"error\":\"Invalid URL format\"},"
+        "{\"id\":2,\"name\":\".._evil_name\",\"status\":\"failed\",\"progress\":0,\"error\":\"Invalid URL "
+        "format\"},"
+        "{\"id\":3,\"name\":\"a_b%4\",\"status\":\"failed\",\"progress\":0,\"error\":\"Invalid URL format\"},"
+        "{\"id\":4,\"name\":\"z\",\"status\":\"failed\",\"progress\":0,\"error\":\"Invalid URL format\"}]}";
+    std::string tasks;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kWorkersSettleMs; Sleep(50)) {
+        tasks = ReplyBody(Get("/api/tasks"));
+        if (tasks == expectedTasks) {
+            break;
+        }
+    }
+    EXPECT_EQ(tasks, expectedTasks);
     EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(port_, true, true, 5)));
 
     const std::string page = ReplyBody(Get("/"));
     EXPECT_NE(page.find("<h3>Recent Tasks</h3><table><tr><th>Name</th><th>Status</th><th>Progress</th></tr>"
-                        "<tr><td>x y</td><td>Pending</td><td>0%</td></tr>"
-                        "<tr><td>x y</td><td>Pending</td><td>0%</td></tr>"
-                        "<tr><td>.._evil_name</td><td>Pending</td><td>0%</td></tr>"),
+                        "<tr><td>x y</td><td>Downloading</td><td>0%</td></tr>"
+                        "<tr><td>x y</td><td>Failed</td><td>0%</td></tr>"
+                        "<tr><td>.._evil_name</td><td>Failed</td><td>0%</td></tr>"),
               std::string::npos);
     // Nothing was written outside the download directory.
     EXPECT_FALSE(FileExists(program_.directory() + L"\\evil"));
