@@ -2,6 +2,7 @@
 
 #include "app/config.h"
 #include "app/debug_trace.h"
+#include "app/process_start.h"
 #include "app/unique_handle.h"
 #include "app/win32.h"
 
@@ -69,22 +70,12 @@ std::string FormatExitCodeError(DWORD exitCode) {
 }
 
 // Started like every helper process of the program: no window, handles not inherited.
-bool StartHidden(std::wstring commandLine, UniqueHandle* process) {
-    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
-    writable.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
-        const DWORD lastError = GetLastError();
-        DebugTrace(L"ExtractArchive: cannot start %s (%lu)", commandLine.c_str(), lastError);
+bool StartHidden(const std::wstring& commandLine, UniqueHandle* process) {
+    DWORD error = 0;
+    if (!StartProcess(commandLine, SW_HIDE, CREATE_NO_WINDOW, process, &error)) {
+        DebugTrace(L"ExtractArchive: cannot start %s (%lu)", commandLine.c_str(), error);
         return false;
     }
-    CloseHandle(info.hThread);
-    process->reset(info.hProcess);
     return true;
 }
 

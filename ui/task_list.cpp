@@ -2,6 +2,7 @@
 
 #include "api/text_convert.h"
 #include "app/debug_trace.h"
+#include "app/process_start.h"
 #include "app/unique_handle.h"
 #include "ui/control_ids.h"
 #include "ui/ui_state.h"
@@ -59,21 +60,11 @@ int g_lastOpenedIndex = -1;
 DWORD g_lastOpenedTick = 0;
 
 bool StartProcessNormally(const std::wstring& commandLine) {
-    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
-    writable.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-        const DWORD error = GetLastError();
+    DWORD error = 0;
+    if (!StartProcess(commandLine, SW_SHOWNORMAL, 0, nullptr, &error)) {
         DebugTrace(L"OpenTaskDirectory: explorer did not start (%lu)", error);
         return false;
     }
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
     return true;
 }
 
