@@ -2,10 +2,15 @@
 
 #include "app/tray_window.h"
 
+#include <cstdio>
+
 namespace {
 
 constexpr DWORD kPollIntervalMs = 20;
 constexpr DWORD kKillWaitMs = 5000;
+// Under a loaded Wine session a process start occasionally fails once; a user would simply try again.
+constexpr int kStartAttempts = 3;
+constexpr DWORD kStartRetryDelayMs = 300;
 
 struct FindWindowQuery {
     DWORD processId;
@@ -44,7 +49,11 @@ UniqueHandle StartProcess(const std::wstring& exePath, DWORD* processId) {
 }  // namespace
 
 TarnProgram::TarnProgram() : dir_(L"prog") {
-    CopyFileW((TestProgramDirectory() + L"\\TarnDown.exe").c_str(), exePath().c_str(), FALSE);
+    const std::wstring built = TestProgramDirectory() + L"\\TarnDown.exe";
+    if (!CopyFileW(built.c_str(), exePath().c_str(), FALSE)) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "TarnProgram: copying TarnDown.exe failed (error %lu)\n", error);
+    }
 }
 
 TarnProgram::~TarnProgram() {
@@ -72,8 +81,17 @@ void TarnProgram::WriteSettings(const ProgramSettings& settings) {
 }
 
 bool TarnProgram::Start() {
-    process_ = StartProcess(exePath(), &processId_);
-    return process_.valid();
+    for (int attempt = 1; attempt <= kStartAttempts; ++attempt) {
+        process_ = StartProcess(exePath(), &processId_);
+        if (process_) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "TarnProgram: starting %ls failed (attempt %d, error %lu)\n", exePath().c_str(),
+                     attempt, error);
+        Sleep(kStartRetryDelayMs);
+    }
+    return false;
 }
 
 HWND TarnProgram::WaitForTrayWindow(DWORD timeoutMs) {
