@@ -2,6 +2,7 @@
 #include "api/text_convert.h"
 #include "tests/support/net_util.h"
 #include "tests/support/raw_http_client.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/tarn_program.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_http_server.h"
@@ -173,23 +174,6 @@ TEST_F(ApiServer, DownloadCreatesTasksAndRefusesActiveDuplicates) {
     EXPECT_FALSE(FileExists(program_.directory() + L"\\evil"));
 }
 
-struct WindowCount {
-    DWORD processId;
-    int count;
-};
-
-BOOL CALLBACK CountDownloadWindows(HWND window, LPARAM param) {
-    auto* query = reinterpret_cast<WindowCount*>(param);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (owner == query->processId && wcscmp(className, L"TarnDownloadWnd") == 0) {
-        ++query->count;
-    }
-    return TRUE;
-}
-
 // Each download request brings the download window forward from the server thread; that must
 // never make a second window (one without a message loop).
 TEST_F(ApiServer, DownloadRequestsKeepOneDownloadWindow) {
@@ -206,9 +190,11 @@ TEST_F(ApiServer, DownloadRequestsKeepOneDownloadWindow) {
     }
     // Let anything posted to the window's thread run first.
     SendMessageW(window, WM_NULL, 0, 0);
-    WindowCount windows{program_.processId(), 0};
-    EnumWindows(CountDownloadWindows, reinterpret_cast<LPARAM>(&windows));
-    EXPECT_EQ(windows.count, 1);
+    int downloadWindows = 0;
+    for (HWND candidate : ProcessWindows(program_.processId())) {
+        downloadWindows += WindowClassName(candidate) == L"TarnDownloadWnd" ? 1 : 0;
+    }
+    EXPECT_EQ(downloadWindows, 1);
     EXPECT_TRUE(IsWindowVisible(window));
 }
 
@@ -471,22 +457,14 @@ TEST_F(ApiServer, ExitEndsTheServerAndFreesThePort) {
     EXPECT_FALSE(WaitForPortOpen(port_, 200));
 }
 
-struct FoundBox {
-    DWORD processId;
-    HWND window;
-};
-
-BOOL CALLBACK FindErrorBox(HWND window, LPARAM param) {
-    auto* found = reinterpret_cast<FoundBox*>(param);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t title[64] = {};
-    GetWindowTextW(window, title, 64);
-    if (owner == found->processId && wcscmp(title, L"\x542F\x52A8\x5931\x8D25") == 0) {
-        found->window = window;
-        return FALSE;
+// The start-up error box ("启动失败") the program shows, or null.
+HWND FindErrorBox(DWORD processId) {
+    for (HWND window : ProcessWindows(processId)) {
+        if (WindowText(window) == L"\x542F\x52A8\x5931\x8D25") {
+            return window;
+        }
     }
-    return TRUE;
+    return nullptr;
 }
 
 BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
@@ -523,14 +501,14 @@ TEST(ApiServerStart, PortInUseIsReportedAndExitStillWorks) {
     program.WriteSettings(settings);
     ASSERT_TRUE(program.Start());
     ASSERT_TRUE(program.WaitForTrayWindow(kServerStartMs));
-    FoundBox found{program.processId(), nullptr};
-    for (int i = 0; i < 300 && !found.window; ++i) {
+    HWND errorBox = nullptr;
+    for (int i = 0; i < 300 && !errorBox; ++i) {
         Sleep(50);
-        EnumWindows(FindErrorBox, reinterpret_cast<LPARAM>(&found));
+        errorBox = FindErrorBox(program.processId());
     }
-    ASSERT_NE(found.window, nullptr);
+    ASSERT_NE(errorBox, nullptr);
     std::wstring text;
-    EnumChildWindows(found.window, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+    EnumChildWindows(errorBox, CollectStaticText, reinterpret_cast<LPARAM>(&text));
     EXPECT_EQ(text,
               L"\x7AEF\x53E3 " + std::to_wstring(port) +
                   L" \x5DF2\x88AB\x5360\x7528\n\x8BF7\x4FEE\x6539\x914D\x7F6E\x6216\x5173\x95ED\x51B2\x7A81"

@@ -3,6 +3,7 @@
 #include "app/tray_window.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -12,21 +13,17 @@ constexpr DWORD kKillWaitMs = 5000;
 constexpr int kStartAttempts = 3;
 constexpr DWORD kStartRetryDelayMs = 300;
 
-struct FindWindowQuery {
+struct ProcessWindowsQuery {
     DWORD processId;
-    const wchar_t* className;
-    HWND found;
+    std::vector<HWND>* windows;
 };
 
-BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
-    auto* query = reinterpret_cast<FindWindowQuery*>(param);
+BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
+    auto* query = reinterpret_cast<ProcessWindowsQuery*>(param);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    wchar_t className[128] = {};
-    GetClassNameW(window, className, 128);
-    if (owner == query->processId && wcscmp(className, query->className) == 0) {
-        query->found = window;
-        return FALSE;
+    if (owner == query->processId) {
+        query->windows->push_back(window);
     }
     return TRUE;
 }
@@ -136,8 +133,24 @@ long RunProgramToExit(const std::wstring& exePath, DWORD timeoutMs) {
     return static_cast<long>(exitCode);
 }
 
+std::vector<HWND> ProcessWindows(DWORD processId) {
+    std::vector<HWND> windows;
+    ProcessWindowsQuery query{processId, &windows};
+    EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&query));
+    return windows;
+}
+
+std::wstring WindowClassName(HWND window) {
+    wchar_t className[128] = {};
+    GetClassNameW(window, className, 128);
+    return className;
+}
+
 HWND FindProcessWindow(DWORD processId, const wchar_t* className) {
-    FindWindowQuery query{processId, className, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&query));
-    return query.found;
+    for (HWND window : ProcessWindows(processId)) {
+        if (WindowClassName(window) == className) {
+            return window;
+        }
+    }
+    return nullptr;
 }

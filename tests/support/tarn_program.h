@@ -7,6 +7,7 @@
 #include "tests/support/test_files.h"
 
 #include <string>
+#include <vector>
 
 struct ProgramSettings {
     int port = 61206;
@@ -49,6 +50,10 @@ class TarnProgram {
 // Starts `exePath` and waits for it to end; returns its exit code, or -1 if it did not start or
 // end within the timeout (it is then killed).
 long RunProgramToExit(const std::wstring& exePath, DWORD timeoutMs);
+
+// Every top-level window of process `processId`, hidden ones included.
+std::vector<HWND> ProcessWindows(DWORD processId);
+std::wstring WindowClassName(HWND window);
 
 // The top-level window of class `className` that belongs to process `processId`, or null.
 HWND FindProcessWindow(DWORD processId, const wchar_t* className);
