@@ -1,28 +1,30 @@
 #include "api/api_routes.h"
 
-#include "api/http_response.h"
 #include "api/json_text.h"
-#include "api/text_convert.h"
-#include "app/config.h"
-#include "app/tray_window.h"
+#include "api/status_page.h"
+#include "base/text_convert.h"
+#include "state/config.h"
+#include "state/window_requests.h"
 #include "tasks/task_creation.h"
-#include "tasks/task_name.h"
 #include "tasks/task_table.h"
-#include "ui/download_window.h"
 
-#include <mutex>
+#include <vector>
 
 namespace {
 
-constexpr const char* kJsonType = "application/json";
+constexpr const char* kHtmlType = "text/html";
 constexpr const char* kDefaultCategory = "default";
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
-// The settings file is read back into a buffer of MAX_PATH characters; a longer directory would
-// come back cut short at the next start.
-constexpr size_t kMaxDirectoryChars = 259;
 // Bytes a task takes in the tasks text besides its name and error, for one up-front allocation.
 constexpr size_t kTaskJsonOverhead = 80;
+
+HttpReply JsonReply(int status, std::string body) {
+    HttpReply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    return reply;
+}
 
 std::string ParamOrEmpty(const HttpRequest& request, const char* key) {
     const auto found = request.params.find(key);
@@ -76,15 +78,14 @@ std::string BuildStatusJson() {
     return BuildStatusText(GetConfig(), TaskCount());
 }
 
-// Takes g_taskMutex while the text is built; the reply is sent after it is released, so a client
-// that does not read cannot stall the workers and the window behind the lock.
+// The table's lock is held only while the snapshot is copied; the text is built from the copy.
 std::string BuildTasksJson() {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
+    const std::vector<DownloadTask> tasks = SnapshotTasks();
     std::string text;
-    text.reserve(16 + g_taskTable.size() * kTaskJsonOverhead);
+    text.reserve(16 + tasks.size() * kTaskJsonOverhead);
     text += "{\"tasks\":[";
-    for (size_t index = 0; index < g_taskTable.size(); ++index) {
-        const DownloadTask& task = g_taskTable[index];
+    for (size_t index = 0; index < tasks.size(); ++index) {
+        const DownloadTask& task = tasks[index];
         if (index > 0) {
             text += ',';
         }
@@ -104,52 +105,40 @@ std::string BuildTasksJson() {
     return text;
 }
 
-// Takes g_taskMutex for the duplicate check. The short duplicate reply is sent before the lock is
-// released, so that no second request can slip a task in between check and answer; everything else
-// happens outside the lock.
-void HandleApiDownload(SOCKET socket, const HttpRequest& request) {
+// The duplicate check and the append are one step of the table, so two equal requests cannot both
+// start a task. The task list learns of the task and its worker starts only after the reply.
+HttpReply HandleApiDownload(const HttpRequest& request) {
     const std::string url = ParamOrEmpty(request, "url");
     const std::string name = ParamOrEmpty(request, "name");
     std::string category = ParamOrEmpty(request, "cat");
     if (url.empty() || name.empty()) {
-        SendHttpResponse(socket, 400, kJsonType,
-                         "{\"success\":false,\"message\":\"Missing url or name parameter\"}");
-        return;
-    }
-    const std::string cleanedName = CleanTaskName(name);
-    {
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        if (HasActiveDuplicateLocked(cleanedName, url)) {
-            SendHttpResponse(socket, 200, kJsonType,
-                             "{\"success\":true,\"message\":\"Task already exists\",\"name\":\"" +
-                                 JsonEscape(cleanedName) + "\"}");
-            return;
-        }
+        return JsonReply(400, "{\"success\":false,\"message\":\"Missing url or name parameter\"}");
     }
     if (category.empty()) {
         category = kDefaultCategory;
     }
     const DownloadTask task = MakeDownloadTask(url, name, category);
-    const std::string taskName = task.name;
-    const TaskRef ref = AppendTask(task);
-    ShowDownloadWindow();
-    SendHttpResponse(socket, 200, kJsonType,
-                     "{\"success\":true,\"message\":\"Download started\",\"task_id\":" +
-                         std::to_string(ref.index) + ",\"name\":\"" + JsonEscape(taskName) + "\"}");
-    NotifyTaskListChanged();
-    // The worker runs the download pipeline; until that pipeline is built it leaves the task pending.
-    StartTaskWorker(ref);
-}
-
-void HandleApiStatus(SOCKET socket) {
-    SendHttpResponse(socket, 200, kJsonType, BuildStatusJson());
-}
-
-void HandleApiConfig(SOCKET socket, const HttpRequest& request) {
-    if (request.method != "POST") {
-        HandleApiStatus(socket);
-        return;
+    TaskRef ref;
+    if (!AppendTaskUnlessDuplicate(task, &ref)) {
+        return JsonReply(200, "{\"success\":true,\"message\":\"Task already exists\",\"name\":\"" +
+                                  JsonEscape(task.name) + "\"}");
     }
+    RequestShowDownloadWindow();
+    HttpReply reply = JsonReply(
+        200, "{\"success\":true,\"message\":\"Download started\",\"task_id\":" + std::to_string(ref.index) +
+                 ",\"name\":\"" + JsonEscape(task.name) + "\"}");
+    reply.afterSend = [ref]() {
+        NotifyTaskListChanged();
+        StartTaskWorker(ref);
+    };
+    return reply;
+}
+
+HttpReply HandleApiStatus(const HttpRequest&) {
+    return JsonReply(200, BuildStatusJson());
+}
+
+HttpReply HandleApiConfig(const HttpRequest& request) {
     const std::string& json = request.body.empty() ? request.query : request.body;
     std::wstring downloadDir;
     const bool hasDownloadDir = DirectoryFromJson(GetJsonValue(json, "downloadDir"), &downloadDir);
@@ -186,11 +175,18 @@ void HandleApiConfig(SOCKET socket, const HttpRequest& request) {
     CreateDirectoryRecursive(updated.devDir);
     if (portChanged) {
         // The listening socket stays on the old port until the next start; the tip shows the new one.
-        RefreshTrayTip();
+        RequestTrayTipRefresh();
     }
-    SendHttpResponse(socket, 200, kJsonType, "{\"success\":true,\"message\":\"Configuration updated\"}");
+    return JsonReply(200, "{\"success\":true,\"message\":\"Configuration updated\"}");
 }
 
-void HandleApiTasks(SOCKET socket) {
-    SendHttpResponse(socket, 200, kJsonType, BuildTasksJson());
+HttpReply HandleApiTasks(const HttpRequest&) {
+    return JsonReply(200, BuildTasksJson());
+}
+
+HttpReply HandleStatusPage(const HttpRequest&) {
+    HttpReply reply;
+    reply.contentType = kHtmlType;
+    reply.body = BuildStatusPage();
+    return reply;
 }

@@ -1,18 +1,21 @@
-// The four JSON routes of the local API. Each sends exactly one reply and leaves the socket open;
-// the server closes it.
+// The routes of the local API. Each returns its reply; the server sends it.
 #pragma once
 
 #include "api/http_request.h"
-#include "app/win32.h"
+#include "api/http_response.h"
+
+#include <string>
 
 // "/api/download": creates a task from the "url", "name" and "cat" parameters.
-void HandleApiDownload(SOCKET socket, const HttpRequest& request);
-// "/api/status": the settings and the number of tasks.
-void HandleApiStatus(SOCKET socket);
-// "/api/config": POST changes the settings from a JSON text; any other method is the status reply.
-void HandleApiConfig(SOCKET socket, const HttpRequest& request);
+HttpReply HandleApiDownload(const HttpRequest& request);
+// "/api/status", and "/api/config" by any method but POST: the settings and the number of tasks.
+HttpReply HandleApiStatus(const HttpRequest& request);
+// POST "/api/config": changes the settings from a JSON text.
+HttpReply HandleApiConfig(const HttpRequest& request);
 // "/api/tasks": every task in index order.
-void HandleApiTasks(SOCKET socket);
+HttpReply HandleApiTasks(const HttpRequest& request);
+// "/" and "/index.html": the HTML status page.
+HttpReply HandleStatusPage(const HttpRequest& request);
 
 // The JSON texts of the status and tasks routes, exposed for the benchmark and the tests.
 std::string BuildStatusJson();

@@ -1,7 +1,7 @@
 // Reading one request from a connected client, bounded in size and in time.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <string>
 

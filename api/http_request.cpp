@@ -1,23 +1,13 @@
 #include "api/http_request.h"
 
+#include "base/text_util.h"
+
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 
 namespace {
 
 constexpr long long kIntegerLimit = 1LL << 53;
-
-std::string LowerAscii(std::string text) {
-    for (char& ch : text) {
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    }
-    return text;
-}
-
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
-}
 
 std::string TrimBlanks(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t");
@@ -31,29 +21,6 @@ std::string TrimBlanks(const std::string& text) {
 // Value of "name: value" after the line's first ":".
 std::string HeaderValue(const std::string& line) {
     return line.substr(line.find(':') + 1);
-}
-
-// The two characters after "%" read the way strtol with base 16 reads them (leading valid digits;
-// none gives 0); only the low 8 bits are kept.
-unsigned char DecodeHexPair(char high, char low) {
-    const char digits[3] = {high, low, '\0'};
-    return static_cast<unsigned char>(std::strtol(digits, nullptr, 16) & 0xFF);
-}
-
-void AddParams(const std::string& text, std::map<std::string, std::string>* params) {
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('&', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        const std::string piece = text.substr(start, end - start);
-        const size_t equals = piece.find('=');
-        if (equals != std::string::npos) {
-            (*params)[UrlDecode(piece.substr(0, equals))] = UrlDecode(piece.substr(equals + 1));
-        }
-        start = end + 1;
-    }
 }
 
 }  // namespace
@@ -159,23 +126,6 @@ bool ParseHttpRequest(const std::string& raw, HttpRequest* request) {
         }
         paramText += request->body;
     }
-    AddParams(paramText, &request->params);
+    AddQueryPairs(paramText, &request->params);
     return true;
-}
-
-std::string UrlDecode(const std::string& text) {
-    std::string decoded;
-    decoded.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char ch = text[i];
-        if (ch == '+') {
-            decoded += ' ';
-        } else if (ch == '%' && i + 2 < text.size()) {
-            decoded += static_cast<char>(DecodeHexPair(text[i + 1], text[i + 2]));
-            i += 2;
-        } else {
-            decoded += ch;
-        }
-    }
-    return decoded;
 }

@@ -2,6 +2,8 @@
 // on, the body and the form parameters of query and body.
 #pragma once
 
+#include "base/url_query.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -40,7 +42,3 @@ long long ParseLeadingInteger(const std::string& text);
 // Fills `request` from the raw request text; false when there is no request line with a method
 // and a target followed by a version.
 bool ParseHttpRequest(const std::string& raw, HttpRequest* request);
-
-// "+" becomes a space, "%XY" the byte strtol(XY, 16) gives (%zz gives 0); a "%" with fewer than two
-// characters after it is copied unchanged.
-std::string UrlDecode(const std::string& text);

@@ -30,15 +30,14 @@ std::string BuildHttpResponse(int statusCode, const std::string& contentType, co
 
 // A blocking send normally takes everything at once; the loop only matters if the system hands
 // back a short count. The socket's send timeout bounds each call.
-void SendHttpResponse(SOCKET socket, int statusCode, const std::string& contentType,
-                      const std::string& body) {
-    const std::string reply = BuildHttpResponse(statusCode, contentType, body);
+void SendHttpReply(SOCKET socket, const HttpReply& reply) {
+    const std::string bytes = BuildHttpResponse(reply.status, reply.contentType, reply.body);
     size_t sent = 0;
-    while (sent < reply.size()) {
-        const size_t remaining = reply.size() - sent;
+    while (sent < bytes.size()) {
+        const size_t remaining = bytes.size() - sent;
         const int chunk =
             remaining > static_cast<size_t>(kMaxSendChunk) ? kMaxSendChunk : static_cast<int>(remaining);
-        const int result = send(socket, reply.data() + sent, chunk, 0);
+        const int result = send(socket, bytes.data() + sent, chunk, 0);
         if (result <= 0) {
             return;
         }

@@ -2,7 +2,11 @@
 #pragma once
 
 #include "api/http_receive.h"
-#include "app/win32.h"
+#include "api/http_response.h"
+#include "base/win32.h"
 
-// Sends exactly one reply for `received` (which must not be NoData); does not close the socket.
+// The reply to `received`, which must not be NoData.
+HttpReply AnswerHttpRequest(const ReceivedRequest& received);
+
+// Sends the one reply for `received`, then runs what must follow it; does not close the socket.
 void ServeHttpRequest(SOCKET socket, const ReceivedRequest& received);

@@ -2,14 +2,15 @@
 
 #include "api/http_receive.h"
 #include "api/http_router.h"
-#include "app/app_state.h"
-#include "app/config.h"
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
+#include "state/config.h"
 
 #include <cwchar>
 #include <string>
 #include <system_error>
 #include <thread>
+
+std::atomic<bool> g_serverRunning{true};
 
 namespace {
 

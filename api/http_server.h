@@ -1,8 +1,13 @@
 // The local HTTP API on 127.0.0.1.
 #pragma once
 
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
+
+#include <atomic>
+
+// The server thread runs while this is true; clearing it ends the thread within one accept wait.
+extern std::atomic<bool> g_serverRunning;
 
 // Body of the server thread: serves one connection at a time until g_serverRunning is cleared.
 void RunHttpServer();

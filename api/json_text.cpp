@@ -1,4 +1,5 @@
 #include "api/json_text.h"
+#include "base/text_util.h"
 
 #include <cstdio>
 
@@ -42,14 +43,6 @@ void AppendUtf8(unsigned codePoint, std::string* out) {
         *out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
         *out += static_cast<char>(0x80 | (codePoint & 0x3F));
     }
-}
-
-bool IsHighSurrogate(unsigned unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool IsLowSurrogate(unsigned unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 // Decodes "\uXXXX" (and a following low surrogate) at `pos`, which points at the "u". Returns the

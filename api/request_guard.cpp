@@ -1,24 +1,13 @@
 #include "api/request_guard.h"
 
+#include "api/route_table.h"
+#include "base/text_util.h"
 #include "webhost/site.h"
-
-#include <cctype>
 
 namespace {
 
 constexpr size_t kMaxPortDigits = 5;
 constexpr const char* kLoopbackNames[] = {"127.0.0.1", "localhost", "[::1]"};
-
-std::string LowerAscii(std::string text) {
-    for (char& ch : text) {
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    }
-    return text;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
 
 // Empty, or ":" and 1 to 5 digits.
 bool IsPortSuffix(const std::string& text) {
@@ -76,8 +65,8 @@ bool HasAllowedHost(const HttpRequest& request) {
 }
 
 bool IsStateChangingRequest(const HttpRequest& request) {
-    return StartsWith(request.path, "/api/download") ||
-           (StartsWith(request.path, "/api/config") && request.method == "POST");
+    const Route* route = FindRoute(request);
+    return route && route->changesState;
 }
 
 bool HasAllowedOrigin(const HttpRequest& request) {

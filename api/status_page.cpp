@@ -1,10 +1,10 @@
 #include "api/status_page.h"
 
-#include "api/text_convert.h"
-#include "app/config.h"
+#include "base/text_convert.h"
+#include "state/config.h"
 #include "tasks/task_table.h"
 
-#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -54,7 +54,7 @@ std::string HtmlEscape(const std::string& text) {
     return escaped;
 }
 
-// Takes g_taskMutex only while the rows are written; the settings come from their own snapshot.
+// The rows and the settings each come from their own consistent snapshot.
 std::string BuildStatusPage() {
     const AppConfig config = GetConfig();
     std::string page = kPageHead;
@@ -68,12 +68,12 @@ std::string BuildStatusPage() {
     page += "</p><p class='info'><span>Auto Copy to Dev:</span> ";
     page += YesNo(config.autoCopyToDev);
     page += "</p>";
+    const std::vector<DownloadTask> tasks = SnapshotTasks();
     {
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        if (!g_taskTable.empty()) {
-            page.reserve(page.size() + g_taskTable.size() * kRowOverhead);
+        if (!tasks.empty()) {
+            page.reserve(page.size() + tasks.size() * kRowOverhead);
             page += "<h3>Recent Tasks</h3><table><tr><th>Name</th><th>Status</th><th>Progress</th></tr>";
-            for (const DownloadTask& task : g_taskTable) {
+            for (const DownloadTask& task : tasks) {
                 page += "<tr><td>";
                 page += HtmlEscape(task.name);
                 page += "</td><td>";

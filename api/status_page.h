@@ -6,5 +6,5 @@
 // Replaces "&", "<" and ">" by their character references; everything else unchanged.
 std::string HtmlEscape(const std::string& text);
 
-// The whole page as UTF-8. Takes g_taskMutex while it writes the task rows.
+// The whole page as UTF-8.
 std::string BuildStatusPage();

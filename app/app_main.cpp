@@ -1,25 +1,21 @@
 #include "app/app_main.h"
 
-#include "api/http_server.h"
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "app/config.h"
-#include "app/debug_trace.h"
+#include "app/app_exit.h"
+#include "app/server_thread.h"
 #include "app/tray_window.h"
-#include "app/unique_handle.h"
+#include "base/debug_trace.h"
+#include "base/unique_handle.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/config.h"
 #include "ui/download_window.h"
-#include "webhost/browser_teardown.h"
 
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <thread>
-
 namespace {
 
 constexpr const wchar_t* kTrayWindowTitle = L"下载助手";
-
-std::thread g_serverThread;
 
 void LoadAppIcon(HINSTANCE instance) {
     g_hAppIcon = static_cast<HICON>(
@@ -63,15 +59,6 @@ void CreateTrayWindow(HINSTANCE instance) {
                                  instance, nullptr);
 }
 
-// The server thread's entry: no exception may leave a thread.
-void ServerThreadMain() {
-    try {
-        RunHttpServer();
-    } catch (...) {
-        DebugTrace(L"RunHttpServer ended with an exception");
-    }
-}
-
 void RunMessageLoop() {
     MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -80,19 +67,6 @@ void RunMessageLoop() {
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
-    }
-}
-
-void Shutdown() {
-    g_serverRunning.exchange(false);
-    DestroyWebBrowserControl();
-    const HWND downloadWindow = g_hDownloadWnd.load();
-    if (downloadWindow && IsWindow(downloadWindow)) {
-        DestroyWindow(downloadWindow);
-        g_hDownloadWnd.store(nullptr);
-    }
-    if (g_serverThread.joinable()) {
-        g_serverThread.join();
     }
 }
 
@@ -105,7 +79,7 @@ LONG WINAPI CrashExceptionFilter(EXCEPTION_POINTERS* exceptionInfo) {
         if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
             const ULONG_PTR kind = record->ExceptionInformation[0];
             const wchar_t* kindText = kind == 0 ? L"Reading" : (kind == 1 ? L"Writing" : L"Executing");
-            DebugTrace(L"Access violation: %s address %p", kindText,
+            DebugTrace(L"Access violation: %ls address %p", kindText,
                        reinterpret_cast<void*>(record->ExceptionInformation[1]));
         }
     }
@@ -118,27 +92,36 @@ LONG WINAPI CrashExceptionFilter(EXCEPTION_POINTERS* exceptionInfo) {
 int RunApplication(HINSTANCE instance) {
     SetUnhandledExceptionFilter(CrashExceptionFilter);
     LoadAppIcon(instance);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     InitControlClasses();
     LoadConfig();
-    DebugTrace(L"WinMain started, g_exeDir=%s", g_exeDir.c_str());
+    DebugTrace(L"WinMain started, g_exeDir=%ls", g_exeDir.c_str());
 
     UniqueHandle instanceMutex(CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName));
     const DWORD mutexError = GetLastError();
     if (instanceMutex && mutexError == ERROR_ALREADY_EXISTS) {
         ActivateRunningInstance();
-        CoUninitialize();
+        if (SUCCEEDED(com)) {
+            CoUninitialize();
+        }
         return 0;
     }
 
+    ConnectApplication(SUCCEEDED(com));
     CreateTrayWindow(instance);
-    g_serverThread = std::thread(ServerThreadMain);
+    StartServerThread();
     ShowDownloadWindow();
 
     RunMessageLoop();
 
-    Shutdown();
+    // A loop ended by anything but the exit path still ends through it.
+    ExitApplication();
     instanceMutex.reset();
-    CoUninitialize();
+    if (!ExitWasClean()) {
+        // A worker or a server connection is still running and uses the task table, the settings and
+        // the sockets: returning would destroy them under it. Everything the user sees is gone
+        // already, and every file is written through handles the system closes.
+        TerminateProcess(GetCurrentProcess(), 0);
+    }
     return 0;
 }

@@ -2,7 +2,7 @@
 // message loop and the ordered shutdown.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 int RunApplication(HINSTANCE instance);
 

@@ -1,10 +1,11 @@
 #include "app/tray_window.h"
 
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "app/config.h"
-#include "app/debug_trace.h"
-#include "app/unique_handle.h"
+#include "app/app_exit.h"
+#include "base/debug_trace.h"
+#include "base/unique_handle.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/config.h"
 #include "ui/control_ids.h"
 #include "ui/download_window.h"
 #include "ui/ui_state.h"
@@ -59,8 +60,16 @@ LRESULT OnCreate(HWND window) {
 }
 
 LRESULT OnDestroy() {
-    g_serverRunning.exchange(false);
     RemoveTrayIcon();
+    return 0;
+}
+
+// The session ends: the program must be gone within the few seconds Windows allows, so the exit
+// runs now rather than after the message loop.
+LRESULT OnEndSession(WPARAM ending) {
+    if (ending) {
+        ExitApplication();
+    }
     return 0;
 }
 
@@ -94,7 +103,7 @@ void OnRightButtonDown(HWND window) {
             ShowDownloadWindowWithTasks();
             break;
         case IDM_TRAY_EXIT:
-            RunExitSequence(window);
+            ExitApplication();
             break;
         default:
             break;
@@ -116,9 +125,9 @@ LRESULT OnTrayCallback(HWND window, LPARAM lParam) {
     return 0;
 }
 
-LRESULT OnCommand(HWND window, WPARAM wParam) {
+LRESULT OnCommand(WPARAM wParam) {
     if (LOWORD(wParam) == IDM_TRAY_EXIT) {
-        RunExitSequence(window);
+        ExitApplication();
     }
     return 0;
 }
@@ -148,10 +157,12 @@ LRESULT RouteTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
             return OnCreate(window);
         case WM_DESTROY:
             return OnDestroy();
+        case WM_ENDSESSION:
+            return OnEndSession(wParam);
         case WM_TRAY_CALLBACK:
             return OnTrayCallback(window, lParam);
         case WM_COMMAND:
-            return OnCommand(window, wParam);
+            return OnCommand(wParam);
         case WM_SHOW_DOWNLOAD_WINDOW:
             return OnShowDownloadWindow();
         case WM_REFRESH_TRAY_TIP:
@@ -169,19 +180,12 @@ void RefreshTrayTip() {
     }
 }
 
+// The record's window is cleared once the icon is gone, so a second removal asks the shell nothing.
 void RemoveTrayIcon() {
     if (g_trayIconData.hWnd) {
         g_notifyIcon(NIM_DELETE, &g_trayIconData);
+        g_trayIconData.hWnd = nullptr;
     }
-}
-
-void RunExitSequence(HWND trayWindow) {
-    const HWND downloadWindow = g_hDownloadWnd.exchange(nullptr);
-    if (downloadWindow) {
-        DestroyWindow(downloadWindow);
-    }
-    DestroyWindow(trayWindow);
-    PostQuitMessage(0);
 }
 
 void SetNotifyIconFunctionForTesting(NotifyIconFunction function) {

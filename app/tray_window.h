@@ -1,7 +1,7 @@
 // The hidden window that owns the tray icon and receives its mouse events.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <shellapi.h>
 
@@ -19,9 +19,6 @@ void RefreshTrayTip();
 
 // Removes the tray icon (UI thread). Harmless when it is already gone.
 void RemoveTrayIcon();
-
-// Closes the download window and the tray window and ends the message loop.
-void RunExitSequence(HWND trayWindow);
 
 // Test seams: the shell calls the tray makes. Null restores the real function.
 using NotifyIconFunction = BOOL (*)(DWORD action, NOTIFYICONDATAW* data);

@@ -7,8 +7,8 @@
 // With a last argument only that one of the two runs (for timing whole processes from outside).
 // Prints one line per fetch ("tarn <MB/s>" or "bare <MB/s>"), the medians and the median of the
 // per-round ratios.
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
 #include "tasks/http_download.h"
 #include "tasks/url_split.h"
 

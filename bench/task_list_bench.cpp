@@ -2,8 +2,8 @@
 // The window rebuilds only when tasks are added or removed and rewrites one row per progress
 // report, so the single-row cost is what a running download pays per received block.
 // Usage (under Wine with a display): task_list_bench.exe
-#include "app/app_messages.h"
-#include "app/win32.h"
+#include "base/win32.h"
+#include "base/window_messages.h"
 #include "tasks/task_table.h"
 #include "ui/task_commands.h"
 #include "ui/task_list.h"

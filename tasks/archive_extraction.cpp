@@ -1,10 +1,12 @@
 #include "tasks/archive_extraction.h"
 
-#include "app/config.h"
-#include "app/debug_trace.h"
-#include "app/process_start.h"
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/debug_trace.h"
+#include "base/file_system.h"
+#include "base/process_start.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
+#include "state/config.h"
+#include "state/program_exit.h"
 
 #include <cstdio>
 #include <vector>
@@ -15,7 +17,6 @@ constexpr DWORD kWaitStepMs = 1000;
 // The estimate climbs from 0 to 98 over this many seconds, then stays at 99 until the end.
 constexpr unsigned kEstimateSeconds = 60;
 constexpr int kHighestEstimate = 99;
-constexpr DWORD kEnvValueChars = 260;
 // After ending a hung extractor, how long to wait for it to go before closing its handle.
 constexpr DWORD kTerminateWaitMs = 5000;
 constexpr UINT kTerminatedExitCode = 1;
@@ -25,19 +26,7 @@ constexpr const char* kUnsafePathText = "Archive path cannot be passed to the ex
 constexpr const char* kTimedOutText = "Extraction did not finish in time";
 constexpr const char* kWaitFailedText = "Extraction could not be waited for";
 constexpr const char* kNothingExtractedText = "Extraction produced no files";
-
-bool PathExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::wstring ReadEnvironment(const wchar_t* name) {
-    wchar_t value[kEnvValueChars] = {};
-    const DWORD length = GetEnvironmentVariableW(name, value, kEnvValueChars);
-    if (length == 0 || length >= kEnvValueChars) {
-        return std::wstring();
-    }
-    return std::wstring(value, length);
-}
+constexpr const char* kStoppedText = "Extraction stopped: the program is ending";
 
 bool HasEntries(const std::wstring& directory) {
     WIN32_FIND_DATAW data = {};
@@ -73,7 +62,7 @@ std::string FormatExitCodeError(DWORD exitCode) {
 bool StartHidden(const std::wstring& commandLine, UniqueHandle* process) {
     DWORD error = 0;
     if (!StartProcess(commandLine, SW_HIDE, CREATE_NO_WINDOW, process, &error)) {
-        DebugTrace(L"ExtractArchive: cannot start %s (%lu)", commandLine.c_str(), error);
+        DebugTrace(L"ExtractArchive: cannot start %ls (%lu)", commandLine.c_str(), error);
         return false;
     }
     return true;
@@ -98,7 +87,7 @@ std::wstring FindSevenZip() {
     std::vector<std::wstring> candidates;
     candidates.push_back(g_exeDir + L"\\7za.exe");
     for (const wchar_t* variable : {L"ProgramFiles", L"ProgramFiles(x86)"}) {
-        const std::wstring folder = ReadEnvironment(variable);
+        const std::wstring folder = ReadEnvironmentVariable(variable);
         if (!folder.empty()) {
             candidates.push_back(folder + L"\\7-Zip\\7za.exe");
         }
@@ -166,6 +155,12 @@ bool ExtractArchive(const std::wstring& archive, const std::wstring& destination
             DebugTrace(L"ExtractArchive: wait failed (%lu)", lastError);
             EndProcess(process.get());
             error = kWaitFailedText;
+            return false;
+        }
+        // At the program's exit the extractor is left to finish on its own: ending it would leave a
+        // half-written folder, and the archive is only deleted after a successful extraction.
+        if (IsExitStarted()) {
+            error = kStoppedText;
             return false;
         }
         if (second + 1 >= timeLimitSeconds) {

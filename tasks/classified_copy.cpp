@@ -1,9 +1,10 @@
 #include "tasks/classified_copy.h"
 
-#include "app/config.h"
-#include "app/debug_trace.h"
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/debug_trace.h"
+#include "base/file_system.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
+#include "state/config.h"
 #include "tasks/asset_classification.h"
 
 #include <mutex>
@@ -48,10 +49,6 @@ bool ListDirectory(const std::wstring& directory, std::vector<DirectoryEntry>* e
     return true;
 }
 
-bool PathExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool IsEmptyDirectory(const std::wstring& path) {
     std::vector<DirectoryEntry> entries;
     return ListDirectory(path, &entries) && entries.empty();
@@ -93,7 +90,7 @@ bool CopyDirectoryTree(const std::wstring& source, const std::wstring& destinati
             complete = CopyDirectoryTree(entry.path, target) && complete;
         } else if (!CopyFileW(entry.path.c_str(), target.c_str(), TRUE)) {
             const DWORD lastError = GetLastError();
-            DebugTrace(L"CopyDirectoryTree: cannot copy %s (%lu)", entry.path.c_str(), lastError);
+            DebugTrace(L"CopyDirectoryTree: cannot copy %ls (%lu)", entry.path.c_str(), lastError);
             complete = false;
         }
     }
@@ -125,7 +122,7 @@ bool MoveItem(const std::wstring& source, const std::wstring& destination, bool 
         return true;
     }
     const DWORD lastError = GetLastError();
-    DebugTrace(L"MoveItem: rename of %s failed (%lu), copying", source.c_str(), lastError);
+    DebugTrace(L"MoveItem: rename of %ls failed (%lu), copying", source.c_str(), lastError);
     return MoveItemByCopy(source, destination, isDirectory);
 }
 

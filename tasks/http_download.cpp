@@ -1,10 +1,11 @@
 #include "tasks/http_download.h"
 
-#include "api/text_convert.h"
-#include "app/config.h"
-#include "app/debug_trace.h"
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/debug_trace.h"
+#include "base/text_convert.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
+#include "state/config.h"
+#include "state/program_exit.h"
 #include "tasks/url_split.h"
 
 #include <winhttp.h>
@@ -28,6 +29,7 @@ constexpr const char* kSendText = "Request send failed";
 constexpr const char* kReceiveText = "Response receive failed";
 constexpr const char* kInterruptedText = "Connection lost during download";
 constexpr const char* kWriteText = "Failed to write local file";
+constexpr const char* kStoppedText = "Download stopped: the program is ending";
 
 DWORD QueryStatusCode(HINTERNET request) {
     DWORD status = 0;
@@ -127,7 +129,7 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD lastError = GetLastError();
-        DebugTrace(L"DownloadFile: cannot create %s (%lu)", filePath.c_str(), lastError);
+        DebugTrace(L"DownloadFile: cannot create %ls (%lu)", filePath.c_str(), lastError);
         error = kCreateFileText;
         return false;
     }
@@ -203,6 +205,11 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         }
         if (got == 0) {
             break;
+        }
+        // The program's exit waits for workers only briefly; a download notices it between reads.
+        if (IsExitStarted()) {
+            error = kStoppedText;
+            return false;
         }
         filled += got;
         received += got;

@@ -1,7 +1,7 @@
 #include "tasks/task_creation.h"
 
-#include "api/text_convert.h"
-#include "app/config.h"
+#include "base/text_convert.h"
+#include "state/config.h"
 #include "tasks/task_name.h"
 
 DownloadTask MakeDownloadTask(const std::string& url, const std::string& name, const std::string& category) {
@@ -15,15 +15,4 @@ DownloadTask MakeDownloadTask(const std::string& url, const std::string& name, c
     task.progress = 0;
     task.hasFinishTime = false;
     return task;
-}
-
-bool HasActiveDuplicateLocked(const std::string& cleanedName, const std::string& url) {
-    for (const DownloadTask& task : g_taskTable) {
-        const auto status = static_cast<std::uint32_t>(task.status);
-        if (status <= static_cast<std::uint32_t>(TaskStatus::Downloading) && task.name == cleanedName &&
-            task.url == url) {
-            return true;
-        }
-    }
-    return false;
 }

@@ -9,7 +9,3 @@
 // Builds a Pending record: the name cleaned by CleanTaskName, the file path
 // downloadDir\<name>_<timestamp>.zip (".zip" is always appended), all other fields empty.
 DownloadTask MakeDownloadTask(const std::string& url, const std::string& name, const std::string& category);
-
-// Caller holds g_taskMutex. True when a task that is queued, pending or downloading has exactly
-// this name (as cleaned) and url, so a repeated API request must not start it again.
-bool HasActiveDuplicateLocked(const std::string& cleanedName, const std::string& url);

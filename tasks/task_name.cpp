@@ -1,6 +1,7 @@
 #include "tasks/task_name.h"
 
-#include "api/text_convert.h"
+#include "base/text_convert.h"
+#include "base/text_util.h"
 
 #include <cwctype>
 
@@ -61,10 +62,6 @@ void TrimTrailingDotsAndSpaces(std::wstring& name) {
     while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) {
         name.pop_back();
     }
-}
-
-bool IsHighSurrogate(wchar_t ch) {
-    return ch >= 0xD800 && ch <= 0xDBFF;
 }
 
 }  // namespace

@@ -1,28 +1,65 @@
 #include "tasks/task_table.h"
 
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/program_exit.h"
 #include "tasks/task_worker.h"
 
 #include <cstdio>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
+namespace {
+
+// Guards g_taskTable, every record in it and g_nextTaskSerial. Not recursive. Every function below
+// that takes it holds it only to copy or assign fields and to post messages; never while waiting
+// for another lock, a thread or the network. It is taken before no other lock of the program.
 std::mutex g_taskMutex;
 std::vector<DownloadTask> g_taskTable;
-
-namespace {
 
 constexpr const char* kWorkerStartFailedText = "Failed to start worker thread";
 
 std::uint64_t g_nextTaskSerial = 1;  // guarded by g_taskMutex
 
+// The lease is taken here, before the thread exists, so the exit's count never misses a worker
+// that is about to start.
 void LaunchDetachedWorker(const TaskRef& ref) {
-    std::thread(RunTaskWorker, ref).detach();
+    WorkerLease lease = WorkerLease::Take();
+    if (!lease.valid()) {
+        return;
+    }
+    std::thread([ref, held = std::move(lease)]() { RunTaskWorker(ref); }).detach();
 }
 
 TaskThreadLauncher g_taskThreadLauncher = LaunchDetachedWorker;
+
+// Caller holds g_taskMutex. True when `ref` still names the same task.
+bool IsLiveTaskLocked(const TaskRef& ref) {
+    return ref.index < g_taskTable.size() && g_taskTable[ref.index].serial == ref.serial;
+}
+
+// Caller holds g_taskMutex. Queued, pending and downloading tasks count; one that is extracting or
+// later has its archive already, so a new request for it is a new download.
+bool HasActiveDuplicateLocked(const std::string& cleanedName, const std::string& url) {
+    for (const DownloadTask& task : g_taskTable) {
+        const auto status = static_cast<std::uint32_t>(task.status);
+        if (status <= static_cast<std::uint32_t>(TaskStatus::Downloading) && task.name == cleanedName &&
+            task.url == url) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Caller holds g_taskMutex.
+TaskRef AppendLocked(DownloadTask task) {
+    task.serial = g_nextTaskSerial++;
+    const std::uint64_t serial = task.serial;
+    g_taskTable.push_back(std::move(task));
+    return TaskRef{g_taskTable.size() - 1, serial};
+}
 
 void PostToDownloadWindow(WPARAM wParam) {
     const HWND window = g_hDownloadWnd.load();
@@ -105,14 +142,17 @@ const char* TaskStatusPageWord(TaskStatus status) {
 // Takes g_taskMutex.
 TaskRef AppendTask(DownloadTask task) {
     std::lock_guard<std::mutex> lock(g_taskMutex);
-    task.serial = g_nextTaskSerial++;
-    const std::uint64_t serial = task.serial;
-    g_taskTable.push_back(std::move(task));
-    return TaskRef{g_taskTable.size() - 1, serial};
+    return AppendLocked(std::move(task));
 }
 
-bool IsLiveTaskLocked(const TaskRef& ref) {
-    return ref.index < g_taskTable.size() && g_taskTable[ref.index].serial == ref.serial;
+// Takes g_taskMutex for the check and the append together.
+bool AppendTaskUnlessDuplicate(DownloadTask task, TaskRef* ref) {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    if (HasActiveDuplicateLocked(task.name, task.url)) {
+        return false;
+    }
+    *ref = AppendLocked(std::move(task));
+    return true;
 }
 
 // Takes g_taskMutex; posts (never sends) while holding it, so it never waits for the window.
@@ -153,6 +193,22 @@ bool CopyTask(const TaskRef& ref, DownloadTask* out) {
     }
     *out = g_taskTable[ref.index];
     return true;
+}
+
+// Takes g_taskMutex.
+bool CopyTaskAt(size_t index, DownloadTask* out) {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    if (index >= g_taskTable.size()) {
+        return false;
+    }
+    *out = g_taskTable[index];
+    return true;
+}
+
+// Takes g_taskMutex while the records are copied.
+std::vector<DownloadTask> SnapshotTasks() {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    return g_taskTable;
 }
 
 // Takes g_taskMutex. Serials keep counting, so a cleared task's worker can never match a new task.

@@ -1,13 +1,13 @@
-// The table of download tasks. A task's identifier in every view is its index in g_taskTable; a
-// worker additionally holds the task's serial number, so that after ClearTasks its updates can
-// never land on a newer task that reuses the index.
+// The table of download tasks. The array and its lock are private to task_table.cpp: readers take a
+// consistent copy, writers go through the functions below. A task's identifier in every view is
+// its index in the table; a worker additionally holds the task's serial number, so that after
+// ClearTasks its updates can never land on a newer task that reuses the index.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -45,11 +45,6 @@ struct TaskRef {
     std::uint64_t serial = 0;
 };
 
-// Guards g_taskTable and every record in it. Not recursive. Hold it only to copy or assign fields
-// and to post messages; never while waiting for another lock, a thread or the network.
-extern std::mutex g_taskMutex;
-extern std::vector<DownloadTask> g_taskTable;
-
 bool IsFinalStatus(TaskStatus status);
 // The words each view shows for a status; any value outside the enumeration shows as pending.
 const char* TaskStatusApiWord(TaskStatus status);
@@ -58,6 +53,12 @@ const char* TaskStatusPageWord(TaskStatus status);
 
 // Appends a complete record (its serial is assigned here) and returns its reference.
 TaskRef AppendTask(DownloadTask task);
+
+// The API's append: unless a task that is queued, pending or downloading has the same name and url
+// (a repeated request must not start it again), appends `task` and sets *ref. The check and the
+// append happen under one lock, so two equal requests cannot both append. False when a duplicate
+// exists; nothing is appended then.
+bool AppendTaskUnlessDuplicate(DownloadTask task, TaskRef* ref);
 
 // Sets status and progress of the task `ref` names; a non-empty error replaces the stored text;
 // a final status stamps the local finish time. Posts WM_TASK_UPDATE with the index to the download
@@ -69,9 +70,11 @@ bool UpdateTaskFields(const TaskRef& ref, const std::function<void(DownloadTask&
 
 // Copies the task's record under the lock; false when it no longer exists.
 bool CopyTask(const TaskRef& ref, DownloadTask* out);
+// Copies the record at `index` (a view knows only the row); false when there is none.
+bool CopyTaskAt(size_t index, DownloadTask* out);
 
-// Caller holds g_taskMutex. True when `ref` still names the same task.
-bool IsLiveTaskLocked(const TaskRef& ref);
+// Every record, in index order, as one consistent copy.
+std::vector<DownloadTask> SnapshotTasks();
 
 // Removes every task. Workers still running keep going, but their updates are dropped.
 void ClearTasks();
@@ -85,7 +88,8 @@ std::wstring MakeTimestamp();
 // Posts WM_TASK_UPDATE with wParam -1 to the download window when one exists.
 void NotifyTaskListChanged();
 
-// Starts a detached thread running RunTaskWorker(ref). When no thread can be started the task is
+// Starts a detached thread running RunTaskWorker(ref) that holds a worker lease for its life. Once
+// the program has begun to end, no worker starts. When no thread can be started the task is
 // marked Failed instead of staying pending forever.
 void StartTaskWorker(const TaskRef& ref);
 

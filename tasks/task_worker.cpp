@@ -1,9 +1,10 @@
 #include "tasks/task_worker.h"
 
-#include "api/text_convert.h"
-#include "app/config.h"
-#include "app/debug_trace.h"
-#include "app/win32.h"
+#include "base/debug_trace.h"
+#include "base/text_convert.h"
+#include "base/win32.h"
+#include "state/config.h"
+#include "state/program_exit.h"
 #include "tasks/archive_extraction.h"
 #include "tasks/classified_copy.h"
 #include "tasks/http_download.h"
@@ -77,7 +78,7 @@ bool CopyDownloadedFile(const DownloadTask& task, const std::wstring& devDir) {
     const std::wstring target = targetDir + L"\\" + name + L".zip";
     if (!CopyFileW(task.filePath.c_str(), target.c_str(), FALSE)) {
         const DWORD lastError = GetLastError();
-        DebugTrace(L"RunTaskWorker: cannot copy to %s (%lu)", target.c_str(), lastError);
+        DebugTrace(L"RunTaskWorker: cannot copy to %ls (%lu)", target.c_str(), lastError);
         return false;
     }
     return true;
@@ -97,6 +98,9 @@ void RunPipeline(const TaskRef& ref) {
         return;
     }
 
+    if (IsExitStarted()) {
+        return;
+    }
     const std::wstring name = Utf8ToWide(task.name);
     const AppConfig extractConfig = GetConfig();
     std::wstring extractDir;
@@ -113,6 +117,9 @@ void RunPipeline(const TaskRef& ref) {
         UpdateTaskFields(ref, [&extractDir](DownloadTask& record) { record.extractDir = extractDir; });
     }
 
+    if (IsExitStarted()) {
+        return;
+    }
     const AppConfig copyConfig = GetConfig();
     if (copyConfig.autoCopyToDev && !copyConfig.devDir.empty()) {
         UpdateTaskStatus(ref, TaskStatus::Copying, 0, std::string());
@@ -135,7 +142,7 @@ void RunTaskWorker(TaskRef ref) {
     try {
         RunPipeline(ref);
     } catch (const std::exception& exception) {
-        DebugTrace(L"RunTaskWorker: %hs", exception.what());
+        DebugTrace(L"RunTaskWorker: %ls", Utf8ToWide(exception.what()).c_str());
         try {
             ReportFailure(ref, kInternalErrorText);
         } catch (...) {

@@ -1,14 +1,16 @@
 #include "ui/download_controls.h"
 
-#include "app/config.h"
-#include "app/debug_trace.h"
-#include "app/app_messages.h"
+#include "base/debug_trace.h"
+#include "base/window_messages.h"
+#include "state/config.h"
 #include "ui/control_ids.h"
 #include "ui/download_layout.h"
 #include "ui/settings_strip.h"
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
 #include "ui/web_page_area.h"
+#include "webhost/browser_host_window.h"
+#include "webhost/browser_state.h"
 
 #include <commctrl.h>
 

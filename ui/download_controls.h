@@ -2,6 +2,6 @@
 // buttons, each with its id, text and first position for the window's mode.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 void CreateDownloadControls(HWND window);

@@ -3,8 +3,9 @@
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
 #include "webhost/browser_layout.h"
+#include "webhost/browser_state.h"
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 #include "tasks/task_table.h"
 
 #include <algorithm>

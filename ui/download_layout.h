@@ -2,7 +2,7 @@
 // is shown. Every placement skips controls that do not exist.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 // Height of the settings strip; the page area and the downloader-only list start below it.
 constexpr int kSettingsStripHeight = 30;

@@ -1,19 +1,20 @@
 #include "ui/download_window.h"
 
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "app/debug_trace.h"
-#include "app/tray_window.h"
+#include "base/debug_trace.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/program_exit.h"
 #include "ui/control_ids.h"
 #include "ui/download_controls.h"
 #include "ui/download_layout.h"
-#include "ui/full_screen.h"
 #include "ui/settings_strip.h"
 #include "ui/task_commands.h"
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
 #include "webhost/browser_layout.h"
+#include "webhost/browser_state.h"
 #include "webhost/browser_teardown.h"
+#include "webhost/full_screen.h"
 #include "webhost/runtime_discovery.h"
 
 #include <commctrl.h>
@@ -34,8 +35,8 @@ constexpr LONG kDownloaderOnlyMaxTrackHeight = 1500;
 
 RuntimeCheck g_runtimeCheck = IsWebView2RuntimeAvailable;
 
-// The thread that created the download window, remembered for the life of the process: after the
-// window and the tray window are gone (the program is ending), no other thread may create one.
+// The thread that created the download window, remembered for the life of the process, so that a
+// request from another thread is always handed to the thread that owns the windows.
 std::atomic<DWORD> g_uiThreadId{0};
 
 // The thread that owns the program's windows: the download window's once it was created, before
@@ -250,8 +251,22 @@ bool IsListDoubleClickInProgress(LPARAM lParam) {
     return header && header->code == static_cast<UINT>(NM_DBLCLK) && g_listDblClickActive;
 }
 
-LRESULT OnDestroy() {
-    RemoveTrayIcon();
+// Closing the window ends the program, through its one exit path.
+LRESULT OnClose() {
+    RequestProgramExit();
+    return 0;
+}
+
+LRESULT OnEndSession(WPARAM ending) {
+    if (ending) {
+        RequestProgramExit();
+    }
+    return 0;
+}
+
+// The browser goes before its parent window's children do. A window destroyed any other way than
+// through the exit path still ends the program.
+LRESULT OnDestroy(HWND window) {
     DestroyWebBrowserControl();
     if (g_hTaskList && IsWindow(g_hTaskList)) {
         DestroyWindow(g_hTaskList);
@@ -261,7 +276,11 @@ LRESULT OnDestroy() {
     g_hViewTasksButton = nullptr;
     g_hInstallButton = nullptr;
     g_hWebPage = nullptr;
-    PostQuitMessage(0);
+    HWND expected = window;
+    g_hDownloadWnd.compare_exchange_strong(expected, nullptr);
+    if (!IsExitStarted()) {
+        RequestProgramExit();
+    }
     return 0;
 }
 
@@ -299,8 +318,12 @@ LRESULT RouteDownloadMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case WM_CTLCOLORDLG:
         case WM_CTLCOLORSTATIC:
             return OnControlColour(wParam);
+        case WM_CLOSE:
+            return OnClose();
+        case WM_ENDSESSION:
+            return OnEndSession(wParam);
         case WM_DESTROY:
-            return OnDestroy();
+            return OnDestroy(window);
         default:
             break;
     }
@@ -316,14 +339,15 @@ POINT CentredWindowPosition(const RECT& workArea, int width, int height) {
 }
 
 void ShowDownloadWindow() {
+    if (IsExitStarted()) {
+        return;
+    }
     if (GetCurrentThreadId() != UiThreadId()) {
         RequestShowOnUiThread();
         return;
     }
     const HWND existing = g_hDownloadWnd.load();
     if (existing) {
-        // A handle that no longer names a window (only after the window was destroyed, which ends
-        // the program) gets the show requests, which do nothing, and no new window.
         BringForward(existing);
         return;
     }

@@ -1,7 +1,7 @@
 // The program's one visible top-level window: settings strip, web page area and task list.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 constexpr const wchar_t* kDownloadWindowClass = L"TarnDownloadWnd";
 constexpr const wchar_t* kDownloadWindowTitle = L"橙帆素材库·下载助手 v1.0.0";

@@ -1,6 +1,6 @@
 #include "ui/settings_strip.h"
 
-#include "app/config.h"
+#include "state/config.h"
 #include "ui/control_ids.h"
 #include "ui/ui_state.h"
 
@@ -38,7 +38,7 @@ FolderPicker g_pickFolder = ShellPickFolder;
 
 std::wstring ReadEditText(HWND window, int editId) {
     wchar_t buffer[kMaxDirectoryChars + 1] = {};
-    GetDlgItemTextW(window, editId, buffer, kMaxDirectoryChars + 1);
+    GetDlgItemTextW(window, editId, buffer, static_cast<int>(kMaxDirectoryChars + 1));
     return buffer;
 }
 

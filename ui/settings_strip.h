@@ -2,12 +2,9 @@
 // boxes. Every change is saved to the settings file at once.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <string>
-
-// Longest directory text the edits hold and save (the classic MAX_PATH less the terminator).
-constexpr int kMaxDirectoryChars = 259;
 
 // EN_CHANGE of a directory edit; ignored while the controls are being created.
 void OnDirectoryEditChanged(HWND window, int editId);

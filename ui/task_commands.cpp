@@ -1,9 +1,9 @@
 #include "ui/task_commands.h"
 
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "app/config.h"
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/config.h"
 #include "ui/download_layout.h"
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
@@ -26,15 +26,16 @@ int AskInstallQuestion(HWND owner) {
 InstallQuestion g_askInstall = AskInstallQuestion;
 TaskListOperations g_listOperations = {RebuildTaskList, UpdateTaskRow};
 
-// Caller holds g_taskMutex. The row must exist both in the table and in the list: a rebuild may
-// still be pending after tasks were added or cleared.
-void UpdateRowLocked(int row) {
-    if (row < 0 || static_cast<size_t>(row) >= g_taskTable.size()) {
+// The row must exist both in the table and in the list: a rebuild may still be pending after
+// tasks were added or cleared.
+void UpdateRow(int row) {
+    DownloadTask task;
+    if (row < 0 || !CopyTaskAt(static_cast<size_t>(row), &task)) {
         return;
     }
     const int rowCount = static_cast<int>(SendMessageW(g_hTaskList, LVM_GETITEMCOUNT, 0, 0));
     if (row < rowCount) {
-        g_listOperations.updateRow(row, g_taskTable[static_cast<size_t>(row)]);
+        g_listOperations.updateRow(row, task);
     }
 }
 
@@ -51,8 +52,6 @@ DownloadTask MakeInstallerTask() {
 
 }  // namespace
 
-// A single-row update holds g_taskMutex while it reads the task; the list it writes to belongs to
-// this thread, so no other thread is waited for under the lock.
 void OnTaskUpdate(WPARAM wParam) {
     if (!g_hTaskList || !IsWindow(g_hTaskList)) {
         return;
@@ -60,8 +59,7 @@ void OnTaskUpdate(WPARAM wParam) {
     if (wParam == kAllTasksChanged) {
         g_listOperations.rebuild();
     } else {
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        UpdateRowLocked(static_cast<std::int32_t>(static_cast<std::uint32_t>(wParam & 0xFFFFFFFFu)));
+        UpdateRow(static_cast<std::int32_t>(static_cast<std::uint32_t>(wParam & 0xFFFFFFFFu)));
     }
     UpdateClearButtonState();
 }

@@ -2,7 +2,7 @@
 // runtime install button.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "tasks/task_table.h"
 
 // WM_TASK_UPDATE: wParam -1 rebuilds every row, otherwise the one row of that index is rewritten.

@@ -1,9 +1,10 @@
 #include "ui/task_list.h"
 
-#include "api/text_convert.h"
-#include "app/debug_trace.h"
-#include "app/process_start.h"
-#include "app/unique_handle.h"
+#include "base/debug_trace.h"
+#include "base/process_start.h"
+#include "base/text_convert.h"
+#include "base/text_util.h"
+#include "base/unique_handle.h"
 #include "ui/control_ids.h"
 #include "ui/ui_state.h"
 
@@ -15,7 +16,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
-#include <mutex>
 #include <vector>
 
 HWND g_hTaskList = nullptr;
@@ -75,14 +75,6 @@ void OpenFolderInShell(const std::wstring& folder) {
 const TaskShellCalls kRealShellCalls = {StartProcessNormally, OpenFolderInShell};
 TaskShellCalls g_shellCalls = kRealShellCalls;
 TaskListTickSource g_tickSource = GetTickCount;
-
-bool IsHighSurrogate(wchar_t ch) {
-    return ch >= 0xD800 && ch <= 0xDBFF;
-}
-
-bool IsLowSurrogate(wchar_t ch) {
-    return ch >= 0xDC00 && ch <= 0xDFFF;
-}
 
 // Shortens `text` to at most maxUnits by replacing its middle with an ellipsis, keeping about
 // tailUnits at the end. Never splits a surrogate pair.
@@ -355,8 +347,7 @@ void InsertColumn(HWND list, int index, const wchar_t* title, int width, int for
 }
 
 // Chooses what OpenTaskDirectory shows for a task: a folder, and possibly a file in it to select.
-// Caller holds g_taskMutex.
-void ChooseTaskOutputLocked(const DownloadTask& task, std::wstring* folder, std::wstring* select) {
+void ChooseTaskOutput(const DownloadTask& task, std::wstring* folder, std::wstring* select) {
     switch (task.status) {
         case TaskStatus::AlreadyExists:
             if (!task.extractDir.empty()) {
@@ -395,12 +386,9 @@ void OpenTaskDirectoryUnsafe(int index) {
 
     std::wstring folder;
     std::wstring select;
-    {
-        // Takes g_taskMutex only to copy the texts; the shell is called after it is released.
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        if (index >= 0 && static_cast<size_t>(index) < g_taskTable.size()) {
-            ChooseTaskOutputLocked(g_taskTable[static_cast<size_t>(index)], &folder, &select);
-        }
+    DownloadTask task;
+    if (index >= 0 && CopyTaskAt(static_cast<size_t>(index), &task)) {
+        ChooseTaskOutput(task, &folder, &select);
     }
     if (folder.empty()) {
         return;
@@ -496,8 +484,7 @@ void FitTaskListColumns(HWND list) {
     ShowScrollBar(list, SB_HORZ, FALSE);
 }
 
-// Takes g_taskMutex for the whole rebuild; the list is a control of this thread, so the messages
-// sent meanwhile never wait for another thread.
+// The rows come from one snapshot of the table, so they are consistent with each other.
 void RebuildTaskList() {
     const HWND list = g_hTaskList;
     if (!list) {
@@ -506,10 +493,10 @@ void RebuildTaskList() {
     RedrawPause pause(list);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     {
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        const int count = static_cast<int>(g_taskTable.size());
+        const std::vector<DownloadTask> tasks = SnapshotTasks();
+        const int count = static_cast<int>(tasks.size());
         for (int i = 0; i < count; ++i) {
-            const DownloadTask& task = g_taskTable[static_cast<size_t>(i)];
+            const DownloadTask& task = tasks[static_cast<size_t>(i)];
             const std::wstring name = TaskNameCellText(task.name);
             LVITEMW item = {};
             item.mask = LVIF_TEXT;

@@ -1,7 +1,7 @@
 // The download window's list of tasks (a report-view list control).
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "tasks/task_table.h"
 
 #include <string>
@@ -10,9 +10,9 @@ extern HWND g_hTaskList;
 
 // Called once from the download window's WM_CREATE after the list control exists.
 void SetupTaskList();
-// Rebuilds every row from the task table (takes g_taskMutex).
+// Rebuilds every row from a snapshot of the task table.
 void RebuildTaskList();
-// Rewrites columns 1..4 of one row; the caller holds g_taskMutex.
+// Rewrites columns 1..4 of one row from a copy of its task.
 void UpdateTaskRow(int row, const DownloadTask& task);
 // Sets the column widths for the list's current client width.
 void FitTaskListColumns(HWND list);

@@ -1,9 +1,7 @@
 #include "ui/ui_state.h"
 
-bool g_webView2Missing = false;
 bool g_taskListVisible = false;
 bool g_uiInitializing = false;
-bool g_fullScreen = false;
 bool g_listDblClickActive = false;
 
 HWND g_hClearButton = nullptr;

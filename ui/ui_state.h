@@ -1,19 +1,14 @@
 // State of the download window shared with the task list and the browser code. Everything here is
 // read and written on the user-interface thread only (g_hDownloadWnd, read by other threads, lives
-// in app/app_state.h).
+// in state/app_state.h).
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
-// The browser runtime was not found when the window was created: downloader-only mode. The browser
-// code sets it again at each creation attempt; the window's style and controls stay as created.
-extern bool g_webView2Missing;
 // The task list and the clear button are shown.
 extern bool g_taskListVisible;
 // True while WM_CREATE builds the controls, so that their first texts are not saved as changes.
 extern bool g_uiInitializing;
-// F11 state, shared with the browser's key handling.
-extern bool g_fullScreen;
 // Set by the task list while it handles a double click, so the window does not act on it twice.
 extern bool g_listDblClickActive;
 

@@ -1,11 +1,10 @@
 #include "ui/web_page_area.h"
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 
 bool g_webPageClassRegistered = false;
-bool g_webHostClassRegistered = false;
 
 void FillClient(HWND window, HDC dc) {
     RECT client = {};
@@ -69,18 +68,4 @@ bool RegisterWebPageClass() {
         g_webPageClassRegistered = RegisterOnce(windowClass);
     }
     return g_webPageClassRegistered;
-}
-
-bool RegisterWebHostClass() {
-    if (!g_webHostClassRegistered) {
-        WNDCLASSEXW windowClass = {};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kWebHostClass;
-        g_webHostClassRegistered = RegisterOnce(windowClass);
-    }
-    return g_webHostClassRegistered;
 }

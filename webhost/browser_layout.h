@@ -2,7 +2,7 @@
 // control comes with its own work; until then these calls find no browser and do nothing.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 // Starts the browser's creation inside the web page area, or resizes an existing browser.
 void CreateWebBrowserControl(HWND pageArea);

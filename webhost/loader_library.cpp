@@ -1,10 +1,10 @@
 #include "webhost/loader_library.h"
 
-#include "app/debug_trace.h"
-#include "app/unique_handle.h"
+#include "base/debug_trace.h"
+#include "base/file_system.h"
+#include "base/unique_handle.h"
 
 #include <climits>
-#include <vector>
 
 // Generated at build time from the TARN_WEBVIEW2_LOADER option; zero bytes when none was given.
 extern const unsigned char kEmbeddedLoaderImage[];
@@ -20,39 +20,6 @@ constexpr const wchar_t* kFallbackLoaderName = L"WebView2Loader.dll";
 
 const unsigned char* g_loaderImage = kEmbeddedLoaderImage;
 std::size_t g_loaderImageSize = kEmbeddedLoaderSize;
-
-std::wstring TempDirectory() {
-    std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
-    DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
-    if (length >= buffer.size()) {
-        buffer.assign(length + 1, L'\0');
-        length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
-    }
-    if (length == 0 || length >= buffer.size()) {
-        return std::wstring();
-    }
-    std::wstring directory(buffer.data(), length);
-    if (directory.back() != L'\\') {
-        directory += L'\\';
-    }
-    return directory;
-}
-
-std::wstring ExecutableDirectory() {
-    std::vector<wchar_t> buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return std::wstring();
-        }
-        if (length < buffer.size()) {
-            const std::wstring path(buffer.data(), length);
-            const size_t separator = path.find_last_of(L'\\');
-            return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
-        }
-        buffer.assign(buffer.size() * 2, L'\0');
-    }
-}
 
 // Reuse is decided by size alone: the image is written in one piece, so a file that was cut short
 // by a crash has another size and is rewritten.
@@ -115,7 +82,7 @@ HMODULE LoadWebView2Loader() {
     std::wstring path = ExtractEmbeddedLoader();
     if (path.empty()) {
         const std::wstring directory = ExecutableDirectory();
-        const std::wstring fallback = directory + kFallbackLoaderName;
+        const std::wstring fallback = directory + L"\\" + kFallbackLoaderName;
         if (!directory.empty() && GetFileAttributesW(fallback.c_str()) != INVALID_FILE_ATTRIBUTES) {
             path = fallback;
         }

@@ -2,7 +2,7 @@
 // first use and loads it from there; a library beside the executable is the fallback.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <cstddef>
 #include <string>

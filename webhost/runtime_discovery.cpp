@@ -1,7 +1,8 @@
 #include "webhost/runtime_discovery.h"
 
-#include "app/debug_trace.h"
-#include "app/unique_handle.h"
+#include "base/debug_trace.h"
+#include "base/file_system.h"
+#include "base/unique_handle.h"
 
 #include <vector>
 
@@ -33,22 +34,6 @@ bool RegistryNamesRuntime(const wchar_t* subKey, REGSAM access) {
                                   &bytes);
     }
     return status == ERROR_SUCCESS && value[0] != L'\0';
-}
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-    if (needed == 0) {
-        return std::wstring();
-    }
-    std::wstring value(needed, L'\0');
-    const DWORD written = GetEnvironmentVariableW(name, &value[0], needed);
-    value.resize(written < needed ? written : 0);
-    return value;
-}
-
-bool IsRegularFile(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The greatest name, in text order, of the version folders under `folder` that start with a digit
@@ -86,9 +71,9 @@ bool IsWebView2RuntimeAvailable() {
 }
 
 std::wstring FindWebView2RuntimeFolder() {
-    const std::wstring programFiles = EnvironmentValue(L"ProgramFiles");
-    const std::wstring programFilesX86 = EnvironmentValue(L"ProgramFiles(x86)");
-    const std::wstring localAppData = EnvironmentValue(L"LOCALAPPDATA");
+    const std::wstring programFiles = ReadEnvironmentVariable(L"ProgramFiles");
+    const std::wstring programFilesX86 = ReadEnvironmentVariable(L"ProgramFiles(x86)");
+    const std::wstring localAppData = ReadEnvironmentVariable(L"LOCALAPPDATA");
     const struct {
         const std::wstring& base;
         const wchar_t* rest;

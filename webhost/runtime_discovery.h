@@ -1,7 +1,7 @@
 // Finding the installed browser runtime.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "webhost/webview2_installer.h"
 
-#include "app/debug_trace.h"
+#include "base/debug_trace.h"
 
 // The installer routine is not built yet; the task stays queued.
 void StartWebView2Installer(const TaskRef& task) {

@@ -2,7 +2,7 @@
 // Run by hand under Wine: bench_api_page.exe [tasks] [rounds]
 #include "api/api_routes.h"
 #include "api/status_page.h"
-#include "app/config.h"
+#include "state/config.h"
 #include "tasks/task_table.h"
 
 #include <algorithm>

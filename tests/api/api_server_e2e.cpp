@@ -1,8 +1,8 @@
 // The real TarnDown.exe under Wine, spoken to over real sockets, replies compared byte for byte.
-#include "api/text_convert.h"
+#include "base/text_convert.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/net_util.h"
 #include "tests/support/raw_http_client.h"
-#include "tests/support/message_pump.h"
 #include "tests/support/tarn_program.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_http_server.h"

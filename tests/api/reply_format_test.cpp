@@ -1,7 +1,7 @@
 #include "api/http_response.h"
 #include "api/request_guard.h"
 #include "api/status_page.h"
-#include "app/config.h"
+#include "state/config.h"
 #include "tasks/task_table.h"
 #include "tests/support/test_files.h"
 
@@ -106,18 +106,14 @@ TEST_F(StatusPage, FixedHeadAndNoTableWithoutTasks) {
 
 TEST_F(StatusPage, RowsInCreationOrderWithEscapedNames) {
     const char* names[] = {"first", "a<script>", "third"};
+    std::vector<TaskRef> refs;
     for (const char* name : names) {
         DownloadTask task;
         task.name = name;
-        AppendTask(task);
+        refs.push_back(AppendTask(task));
     }
-    {
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        g_taskTable[1].status = TaskStatus::Downloading;
-        g_taskTable[1].progress = 45;
-        g_taskTable[2].status = TaskStatus::AlreadyExists;
-        g_taskTable[2].progress = 100;
-    }
+    UpdateTaskStatus(refs[1], TaskStatus::Downloading, 45, "");
+    UpdateTaskStatus(refs[2], TaskStatus::AlreadyExists, 100, "");
     const std::string page = BuildStatusPage();
     const std::string tail =
         "<h3>Recent Tasks</h3><table><tr><th>Name</th><th>Status</th><th>Progress</th></tr>"

@@ -1,9 +1,9 @@
 // RunHttpServer on a thread of this test program, so the table and the settings behind the replies
 // can be examined directly.
 #include "api/http_server.h"
-#include "api/text_convert.h"
-#include "app/app_state.h"
-#include "app/config.h"
+#include "base/text_convert.h"
+#include "state/app_state.h"
+#include "state/config.h"
 #include "tasks/task_table.h"
 #include "tests/support/net_util.h"
 #include "tests/support/raw_http_client.h"
@@ -81,10 +81,10 @@ TEST_F(InProcessServer, DownloadRecordsTheTaskAndStartsOneWorker) {
     DownloadTask first;
     DownloadTask second;
     {
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        ASSERT_EQ(g_taskTable.size(), 2u);
-        first = g_taskTable[0];
-        second = g_taskTable[1];
+        const std::vector<DownloadTask> tasks = SnapshotTasks();
+        ASSERT_EQ(tasks.size(), 2u);
+        first = tasks[0];
+        second = tasks[1];
     }
     EXPECT_EQ(first.url, "http://h/p.zip");
     EXPECT_EQ(first.category, "default");

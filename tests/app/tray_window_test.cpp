@@ -1,9 +1,13 @@
 // The tray window: its icon record, tip refresh, re-adding after a shell restart, the mouse events
 // and the menu commands, with the shell calls recorded instead of made.
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "app/config.h"
+#include "api/http_server.h"
+#include "app/app_exit.h"
 #include "app/tray_window.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/config.h"
+#include "state/program_exit.h"
+#include "state/window_requests.h"
 #include "tests/support/download_window_fixture.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/tarn_program.h"
@@ -60,6 +64,7 @@ class TrayWindow : public DownloadWindowFixture {
   protected:
     void SetUp() override {
         DownloadWindowFixture::SetUp();
+        ConnectApplication(false);
         SetNotifyIconFunctionForTesting(RecordNotify);
         SetTrayMenuTrackerForTesting(AnswerMenu);
         WNDCLASSEXW windowClass = {};
@@ -78,6 +83,9 @@ class TrayWindow : public DownloadWindowFixture {
             DestroyWindow(g_hTrayWnd);
         }
         PumpMessages();
+        SetExitHandler(nullptr);
+        SetWindowRequestHandlers(WindowRequestHandlers());
+        ResetExitForTesting();
         SetNotifyIconFunctionForTesting(nullptr);
         SetTrayMenuTrackerForTesting(nullptr);
     }

@@ -1,7 +1,8 @@
 #include "tests/support/download_window_fixture.h"
 
-#include "app/app_state.h"
-#include "app/config.h"
+#include "state/app_state.h"
+#include "state/config.h"
+#include "state/program_exit.h"
 #include "tests/support/message_pump.h"
 #include "ui/download_window.h"
 
@@ -20,6 +21,7 @@ bool RuntimeAbsent() {
 // The settings file deliberately lacks three keys: any save adds them, so a test can tell whether
 // the window wrote the file.
 void DownloadWindowFixture::SetUp() {
+    ResetExitForTesting();
     const std::wstring text =
         L"[Settings]\r\nPort=61206\r\nDownloadDir=" + DownloadDir() + L"\r\nDevDir=" + DevDir() + L"\r\n";
     ASSERT_TRUE(WriteFileBytes(ConfigPath(), std::string("\xFF\xFE") + Utf16LeBytes(text)));
@@ -27,12 +29,14 @@ void DownloadWindowFixture::SetUp() {
 }
 
 void DownloadWindowFixture::TearDown() {
-    const HWND window = g_hDownloadWnd.exchange(nullptr);
+    const HWND window = g_hDownloadWnd.load();
     if (window && IsWindow(window)) {
         DestroyWindow(window);
     }
     PumpMessages();
     SetRuntimeCheckForTesting(nullptr);
+    // Closing the window began the program's exit; the next test starts a new program.
+    ResetExitForTesting();
 }
 
 HWND DownloadWindowFixture::OpenWindow(bool runtimeInstalled) {

@@ -2,7 +2,7 @@
 // reported present or absent, and the window torn down after each test.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Running the test thread's message queue, so that posted messages reach the windows under test.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <functional>
 #include <string>

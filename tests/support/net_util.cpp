@@ -1,7 +1,7 @@
 #include "tests/support/net_util.h"
 
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "tests/support/pipeline_env.h"
 
-#include "app/config.h"
-#include "app/win32.h"
+#include "base/win32.h"
+#include "state/config.h"
 
 PipelineEnvironment::PipelineEnvironment() : root_(L"pipe") {
     CreateDirectoryW(exeDir().c_str(), nullptr);

@@ -1,6 +1,6 @@
 #include "tests/support/raw_http_client.h"
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 

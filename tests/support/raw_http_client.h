@@ -2,7 +2,7 @@
 // malformed requests, and replies read whole until the server closes.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <string>
 #include <vector>

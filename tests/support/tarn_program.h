@@ -2,8 +2,8 @@
 // and stops it the way a user would (the tray menu's exit command).
 #pragma once
 
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
 #include "tests/support/test_files.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "tests/support/test_http_server.h"
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <algorithm>
 

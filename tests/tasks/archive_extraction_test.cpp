@@ -1,8 +1,8 @@
 #include "tasks/archive_extraction.h"
 
-#include "api/text_convert.h"
-#include "app/config.h"
-#include "app/win32.h"
+#include "base/text_convert.h"
+#include "base/win32.h"
+#include "state/config.h"
 #include "tests/support/pipeline_env.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"

@@ -1,8 +1,8 @@
 #include "tasks/classified_copy.h"
 
-#include "app/config.h"
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
+#include "state/config.h"
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>

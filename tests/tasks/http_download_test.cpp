@@ -1,7 +1,7 @@
 #include "tasks/http_download.h"
 
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_http_server.h"
 

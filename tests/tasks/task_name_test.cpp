@@ -1,9 +1,9 @@
 #include "tasks/task_name.h"
 
-#include "app/win32.h"
+#include "base/win32.h"
 
-#include "api/text_convert.h"
-#include "app/config.h"
+#include "base/text_convert.h"
+#include "state/config.h"
 #include "tasks/task_creation.h"
 #include "tests/support/test_files.h"
 

@@ -1,9 +1,9 @@
 #include "tasks/task_table.h"
 
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "api/text_convert.h"
-#include "app/config.h"
+#include "base/text_convert.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/config.h"
 #include "tasks/task_creation.h"
 #include "tests/support/test_files.h"
 
@@ -51,13 +51,14 @@ DownloadTask Task(const std::string& name, const std::string& url, TaskStatus st
 }
 
 DownloadTask Snapshot(size_t index) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    return g_taskTable.at(index);
+    return SnapshotTasks().at(index);
 }
 
+// Asks the table's guarded append. The probe it appends when there is no duplicate is completed,
+// so it never counts as a duplicate of a later probe.
 bool IsDuplicate(const std::string& name, const std::string& url) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    return HasActiveDuplicateLocked(name, url);
+    TaskRef ref;
+    return !AppendTaskUnlessDuplicate(Task(name, url, TaskStatus::Completed), &ref);
 }
 
 class TaskTable : public ::testing::Test {
@@ -244,8 +245,7 @@ TEST_F(TaskTable, ConcurrentAppendsUpdatesAndClearsNeverCrossTasks) {
     });
     std::thread checker([&] {
         while (!stop.load()) {
-            std::lock_guard<std::mutex> lock(g_taskMutex);
-            for (const DownloadTask& task : g_taskTable) {
+            for (const DownloadTask& task : SnapshotTasks()) {
                 if (!task.error.empty() && task.error != task.name) {
                     ++mismatches;
                 }
@@ -278,8 +278,7 @@ TEST_F(TaskTable, ConcurrentAppendsUpdatesAndClearsNeverCrossTasks) {
 
     EXPECT_EQ(mismatches.load(), 0);
     EXPECT_GT(applied.load(), 0);
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    for (const DownloadTask& task : g_taskTable) {
+    for (const DownloadTask& task : SnapshotTasks()) {
         if (!task.extractDir.empty()) {
             EXPECT_EQ(task.extractDir, Utf8ToWide(task.name));
         }
@@ -302,9 +301,9 @@ TEST_F(TaskTable, ConcurrentUpdatesAreNeverLost) {
     for (auto& worker : workers) {
         worker.join();
     }
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    ASSERT_EQ(g_taskTable.size(), static_cast<size_t>(kThreads));
-    for (const DownloadTask& task : g_taskTable) {
+    const std::vector<DownloadTask> tasks = SnapshotTasks();
+    ASSERT_EQ(tasks.size(), static_cast<size_t>(kThreads));
+    for (const DownloadTask& task : tasks) {
         EXPECT_EQ(task.progress, kUpdates) << task.name;
         EXPECT_EQ(task.error, task.name);
     }

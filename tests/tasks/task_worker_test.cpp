@@ -1,9 +1,9 @@
 #include "tasks/task_worker.h"
 
-#include "api/text_convert.h"
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "app/config.h"
+#include "base/text_convert.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/config.h"
 #include "tasks/task_creation.h"
 #include "tests/support/pipeline_env.h"
 #include "tests/support/test_files.h"

@@ -1,7 +1,7 @@
 // Stands in for 7za.exe where a test needs an extractor that is slow or fails: it records how it
 // was started (fake_extractor_args.txt), then sleeps and exits as "fake_extractor.txt" beside it
 // says ("<ms> <exit code>"), writing fake_extractor_done.txt just before it exits.
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <shellapi.h>
 

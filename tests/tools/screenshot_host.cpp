@@ -2,9 +2,9 @@
 // Usage: screenshot_host.exe normal|downloader <seconds>
 // Prints the window's client area on the screen as "x y width height" once it is shown, then runs the window
 // until it is closed or the seconds have passed.
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "app/config.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/config.h"
 #include "tasks/task_table.h"
 #include "ui/control_ids.h"
 #include "ui/download_window.h"

@@ -1,8 +1,8 @@
 // The download window's commands and messages: task updates, the clear and install buttons, the
 // settings strip, keys, colours and closing.
-#include "app/app_messages.h"
-#include "app/app_state.h"
-#include "app/config.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+#include "state/config.h"
 #include "tasks/task_table.h"
 #include "tests/support/download_window_fixture.h"
 #include "tests/support/message_pump.h"
@@ -12,6 +12,7 @@
 #include "ui/task_commands.h"
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
+#include "webhost/browser_state.h"
 #include "webhost/webview2_installer.h"
 
 #include <commctrl.h>
@@ -31,25 +32,10 @@ using DownloadWindowMessages = DownloadWindowFixture;
 struct RowUpdate {
     int row;
     std::string name;
-    bool lockHeld;
 };
 
 int g_rebuilds = 0;
 std::vector<RowUpdate> g_rowUpdates;
-
-// Whether another thread finds g_taskMutex taken (a thread may not try_lock a mutex it holds).
-bool TaskMutexHeldElsewhere() {
-    bool held = false;
-    std::thread probe([&] {
-        if (g_taskMutex.try_lock()) {
-            g_taskMutex.unlock();
-        } else {
-            held = true;
-        }
-    });
-    probe.join();
-    return held;
-}
 
 void ResetRecords() {
     g_rebuilds = 0;
@@ -61,7 +47,7 @@ void RecordRebuild() {
 }
 
 void RecordRowUpdate(int row, const DownloadTask& task) {
-    g_rowUpdates.push_back({row, task.name, TaskMutexHeldElsewhere()});
+    g_rowUpdates.push_back({row, task.name});
 }
 
 void AddTask(const std::string& name) {
@@ -92,7 +78,7 @@ std::wstring IniValue(const std::wstring& path, const wchar_t* key) {
 
 }  // namespace
 
-TEST_F(TaskUpdateRouting, AllTasksRebuildsAndOneIndexRewritesOnlyThatRowUnderTheLock) {
+TEST_F(TaskUpdateRouting, AllTasksRebuildsAndOneIndexRewritesOnlyThatRow) {
     OpenWindow(false);
     ResetRecords();
     SetTaskListOperationsForTesting({RecordRebuild, RecordRowUpdate});
@@ -109,7 +95,6 @@ TEST_F(TaskUpdateRouting, AllTasksRebuildsAndOneIndexRewritesOnlyThatRowUnderThe
     ASSERT_EQ(g_rowUpdates.size(), 1u);
     EXPECT_EQ(g_rowUpdates[0].row, 1);
     EXPECT_EQ(g_rowUpdates[0].name, "b");
-    EXPECT_TRUE(g_rowUpdates[0].lockHeld);
     EXPECT_EQ(g_rebuilds, 1);
 
     // Outside the table, outside the rows, negative: nothing is rewritten.
@@ -133,7 +118,7 @@ TEST_F(TaskUpdateRouting, PostedUpdatesFromAWorkerThreadReachTheList) {
     SetTaskListOperationsForTesting({RecordRebuild, RecordRowUpdate});
     AddTask("first");
     InsertRows(1);
-    const TaskRef ref{0, g_taskTable[0].serial};
+    const TaskRef ref{0, SnapshotTasks()[0].serial};
     std::thread worker([ref] {
         NotifyTaskListChanged();
         UpdateTaskStatus(ref, TaskStatus::Downloading, 40, "");
@@ -151,16 +136,15 @@ namespace {
 std::atomic<int> g_badRowUpdates{0};
 std::atomic<int> g_goodRowUpdates{0};
 
-// Like the real rebuild: one row per task, read under the lock.
+// Like the real rebuild: one row per task.
 void RebuildRowsFromTable() {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
     SendMessageW(g_hTaskList, LVM_DELETEALLITEMS, 0, 0);
-    InsertRows(static_cast<int>(g_taskTable.size()));
+    InsertRows(static_cast<int>(TaskCount()));
 }
 
-// Called with g_taskMutex held: the row must still be in the table and in the list.
+// Only this thread clears the table, so the row must still be in the table and in the list.
 void CheckRowStillExists(int row, const DownloadTask&) {
-    const bool inTable = row >= 0 && static_cast<size_t>(row) < g_taskTable.size();
+    const bool inTable = row >= 0 && static_cast<size_t>(row) < TaskCount();
     const bool inList = row < RowCount();
     (inTable && inList ? g_goodRowUpdates : g_badRowUpdates)++;
 }
@@ -346,7 +330,7 @@ TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTask) {
     PumpMessages();
     ASSERT_EQ(TaskCount(), 1u);
     DownloadTask task;
-    ASSERT_TRUE(CopyTask(TaskRef{0, g_taskTable[0].serial}, &task));
+    ASSERT_TRUE(CopyTaskAt(0, &task));
     EXPECT_EQ(task.name, "WebView2_Installer");
     EXPECT_EQ(task.url, "https://go.microsoft.com/fwlink/?linkid=2124703");
     EXPECT_EQ(task.filePath, DownloadDir() + L"\\WebView2_Bootstrapper.exe");

@@ -1,6 +1,6 @@
 // The download window's controls, sizes and positions in both modes, driven by real messages.
-#include "app/app_messages.h"
-#include "app/app_state.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
 #include "tests/support/download_window_fixture.h"
 #include "tests/support/message_pump.h"
 #include "ui/control_ids.h"
@@ -8,6 +8,7 @@
 #include "ui/download_window.h"
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
+#include "webhost/browser_state.h"
 
 #include <commctrl.h>
 

@@ -1,7 +1,7 @@
 // The task list as a real list view in a real parent window (under Xvfb), driven by the messages
 // the download window and the user send it.
-#include "app/app_messages.h"
-#include "app/win32.h"
+#include "base/win32.h"
+#include "base/window_messages.h"
 #include "tasks/task_table.h"
 #include "ui/task_commands.h"
 #include "ui/task_list.h"
@@ -289,14 +289,14 @@ TEST_F(TaskListTest, AnIndexUpdateRewritesOnlyThatRow) {
           MakeTask("c", TaskStatus::Pending)});
     const std::vector<std::wstring> row0 = RowCells(0);
     const std::vector<std::wstring> row2 = RowCells(2);
-    {
-        std::lock_guard<std::mutex> lock(g_taskMutex);
-        for (DownloadTask& task : g_taskTable) {
+    const std::vector<DownloadTask> tasks = SnapshotTasks();
+    for (size_t index = 0; index < tasks.size(); ++index) {
+        UpdateTaskFields(TaskRef{index, tasks[index].serial}, [](DownloadTask& task) {
             task.status = TaskStatus::Downloading;
             task.progress = 42;
             task.filePath = L"D:\\dl\\x.zip";
             task.name = "renamed";
-        }
+        });
     }
     OnTaskUpdate(1);
     EXPECT_EQ(RowCells(0), row0);

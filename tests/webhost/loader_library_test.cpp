@@ -1,8 +1,8 @@
 // Extraction and loading of the loader library, with a library of our own as the carried image.
 // The temporary directory is moved to a scratch folder through TMP/TEMP, which GetTempPathW reads.
-#include "api/text_convert.h"
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/text_convert.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
 #include "tests/support/test_files.h"
 #include "tests/webhost/fixtures/test_loader.h"
 #include "webhost/loader_library.h"

@@ -1,7 +1,7 @@
 // Runtime discovery against fake Program Files folders (through the process's environment) and
 // fake registry keys (a scratch key under HKEY_CURRENT_USER standing in for HKEY_LOCAL_MACHINE).
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
 #include "tests/support/test_files.h"
 #include "webhost/runtime_discovery.h"
 

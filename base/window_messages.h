@@ -1,7 +1,7 @@
 // Private window messages shared between the program's windows and threads.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 // A task changed: wParam is its index, or (WPARAM)-1 when tasks were added or removed; lParam 0.
 constexpr UINT WM_TASK_UPDATE = WM_USER + 100;

@@ -2,7 +2,7 @@
 // and the browser's.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 // Where the window goes when it leaves full screen, and its size there.
 constexpr int kWindowedX = 100;

@@ -1,6 +1,6 @@
-#include "ui/full_screen.h"
+#include "webhost/full_screen.h"
 
-#include "ui/ui_state.h"
+#include "webhost/browser_state.h"
 
 namespace {
 

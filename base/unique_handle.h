@@ -2,7 +2,7 @@
 // to remember to close one. Each owner closes its handle exactly once, on destruction or reset.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <objbase.h>
 #include <winhttp.h>

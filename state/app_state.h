@@ -1,7 +1,7 @@
 // Process-wide handles and flags of the application shell.
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <atomic>
 
@@ -16,5 +16,3 @@ extern HWND g_hTrayWnd;
 // The download window, or null while none exists. Written on the UI thread, read by every thread
 // that posts task updates, hence atomic.
 extern std::atomic<HWND> g_hDownloadWnd;
-// The HTTP server thread runs while this is true.
-extern std::atomic<bool> g_serverRunning;

@@ -1,5 +1,5 @@
-#include "app/config.h"
-#include "app/win32.h"
+#include "base/win32.h"
+#include "state/config.h"
 
 #include "tests/support/test_files.h"
 

@@ -3,7 +3,7 @@
 // environment and directory.
 #pragma once
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 #include <string>
 

@@ -1,39 +1,24 @@
-#include "app/config.h"
+#include "state/config.h"
 
-#include "app/debug_trace.h"
-#include "app/unique_handle.h"
-#include "app/win32.h"
+#include "base/debug_trace.h"
+#include "base/file_system.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
 
 #include <mutex>
 #include <vector>
 
 namespace {
 
-// Directory values are read into a buffer of this many characters (the classic MAX_PATH).
-constexpr DWORD kDirValueBufferChars = 260;
+// Directory values are read into a buffer with room for the longest value and its terminator.
+constexpr DWORD kDirValueBufferChars = kMaxDirectoryChars + 1;
 // A directory value shorter than this is treated as missing (an empty or one-letter value can
 // never name a usable directory).
 constexpr size_t kMinDirValueChars = 2;
-constexpr UINT kModulePathStartChars = 260;
-constexpr UINT kModulePathMaxChars = 32768;
 
 std::mutex g_configMutex;  // Guards g_config; held only while copying or assigning fields.
 AppConfig g_config;
 std::mutex g_saveMutex;  // Serialises writers of the file so their key writes do not interleave.
-
-std::wstring ModulePath() {
-    std::vector<wchar_t> buffer(kModulePathStartChars);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return std::wstring();
-        }
-        if (length < buffer.size() || buffer.size() >= kModulePathMaxChars) {
-            return std::wstring(buffer.data(), length);
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 std::wstring ReadDirValue(const wchar_t* key, const wchar_t* fallback) {
     wchar_t buffer[kDirValueBufferChars] = {};
@@ -67,7 +52,7 @@ std::wstring g_exeDir;
 std::wstring g_configPath;
 
 void LoadConfig() {
-    LoadConfigForExecutable(ModulePath());
+    LoadConfigForExecutable(ExecutablePath());
 }
 
 void LoadConfigForExecutable(const std::wstring& exePath) {
@@ -81,7 +66,7 @@ void LoadConfigForExecutable(const std::wstring& exePath) {
     }
 
     if (GetFileAttributesW(g_configPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        DebugTrace(L"First run: creating default config at %s", g_configPath.c_str());
+        DebugTrace(L"First run: creating default config at %ls", g_configPath.c_str());
         CreateUnicodeConfigFile(g_configPath);
         SaveConfig();
     }
@@ -101,7 +86,7 @@ void LoadConfigForExecutable(const std::wstring& exePath) {
 
     CreateDirectoryRecursive(loaded.downloadDir);
     CreateDirectoryRecursive(loaded.devDir);
-    DebugTrace(L"Config loaded: downloadDir=%s, devDir=%s", loaded.downloadDir.c_str(),
+    DebugTrace(L"Config loaded: downloadDir=%ls, devDir=%ls", loaded.downloadDir.c_str(),
                loaded.devDir.c_str());
 }
 
@@ -133,23 +118,4 @@ void SaveConfig() {
     WritePrivateProfileStringW(kConfigSection, L"StartMinimized", FlagText(config.startMinimized), file);
     // Flushes the system's cached copy of the file to disk.
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, file);
-}
-
-bool CreateDirectoryRecursive(const std::wstring& path) {
-    if (path.empty()) {
-        return false;
-    }
-    std::wstring prefix;
-    prefix.reserve(path.size());
-    for (wchar_t ch : path) {
-        prefix.push_back(ch);
-        // Never create the drive root itself ("D:\" is three characters).
-        if ((ch == L'\\' || ch == L'/') && prefix.size() > 3) {
-            CreateDirectoryW(prefix.c_str(), nullptr);
-        }
-    }
-    if (CreateDirectoryW(path.c_str(), nullptr)) {
-        return true;
-    }
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -1,6 +1,6 @@
-#include "api/text_convert.h"
+#include "base/text_convert.h"
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 #include <climits>
 

@@ -1,6 +1,5 @@
-#include "app/app_state.h"
+#include "state/app_state.h"
 
 HICON g_hAppIcon = nullptr;
 HWND g_hTrayWnd = nullptr;
 std::atomic<HWND> g_hDownloadWnd{nullptr};
-std::atomic<bool> g_serverRunning{true};

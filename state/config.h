@@ -3,6 +3,9 @@
 // is private to config.cpp: read it as a whole with GetConfig() and change it with UpdateConfig().
 #pragma once
 
+#include "base/file_system.h"
+
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -11,6 +14,9 @@ constexpr const wchar_t* kDefaultDownloadDir = L"D:\\Downloads";
 constexpr const wchar_t* kDefaultDevDir = L"D:\\996\\100\\VezOdevor\\dev";
 constexpr const wchar_t* kConfigFileName = L"TarnDown.ini";
 constexpr const wchar_t* kConfigSection = L"Settings";
+// Longest directory the settings file reads back whole (the classic MAX_PATH less the terminator);
+// every place that accepts a directory holds it to this.
+constexpr size_t kMaxDirectoryChars = 259;
 
 struct AppConfig {
     int port = kDefaultPort;
@@ -40,7 +46,3 @@ void UpdateConfig(const std::function<void(AppConfig&)>& change);
 
 // Writes all six keys of the current settings to g_configPath. Concurrent calls are serialised.
 void SaveConfig();
-
-// Creates every missing directory along `path` (either separator). True when the path exists
-// afterwards; false for an empty path.
-bool CreateDirectoryRecursive(const std::wstring& path);

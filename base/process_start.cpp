@@ -1,4 +1,4 @@
-#include "app/process_start.h"
+#include "base/process_start.h"
 
 #include <vector>
 

@@ -1,0 +1,89 @@
+#include "base/file_system.h"
+
+#include "base/win32.h"
+
+#include <vector>
+
+namespace {
+
+constexpr DWORD kModulePathStartChars = MAX_PATH;
+// Long-path aware systems allow paths of up to this many characters.
+constexpr DWORD kModulePathMaxChars = 32768;
+
+}  // namespace
+
+bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsRegularFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateDirectoryRecursive(const std::wstring& path) {
+    if (path.empty()) {
+        return false;
+    }
+    std::wstring prefix;
+    prefix.reserve(path.size());
+    for (wchar_t ch : path) {
+        prefix.push_back(ch);
+        // Never create the drive root itself ("D:\" is three characters).
+        if ((ch == L'\\' || ch == L'/') && prefix.size() > 3) {
+            CreateDirectoryW(prefix.c_str(), nullptr);
+        }
+    }
+    if (CreateDirectoryW(path.c_str(), nullptr)) {
+        return true;
+    }
+    return PathExists(path);
+}
+
+std::wstring ExecutablePath() {
+    std::vector<wchar_t> buffer(kModulePathStartChars);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return std::wstring();
+        }
+        if (length < buffer.size() || buffer.size() >= kModulePathMaxChars) {
+            return std::wstring(buffer.data(), length);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring ExecutableDirectory() {
+    const std::wstring path = ExecutablePath();
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+std::wstring TempDirectory() {
+    std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
+    DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length >= buffer.size()) {
+        buffer.assign(length + 1, L'\0');
+        length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    }
+    if (length == 0 || length >= buffer.size()) {
+        return std::wstring();
+    }
+    std::wstring directory(buffer.data(), length);
+    if (directory.back() != L'\\') {
+        directory += L'\\';
+    }
+    return directory;
+}
+
+std::wstring ReadEnvironmentVariable(const wchar_t* name) {
+    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed == 0) {
+        return std::wstring();
+    }
+    std::wstring value(needed, L'\0');
+    const DWORD written = GetEnvironmentVariableW(name, &value[0], needed);
+    value.resize(written < needed ? written : 0);
+    return value;
+}

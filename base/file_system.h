@@ -1,0 +1,23 @@
+// File-system and process-environment look-ups that several layers make.
+#pragma once
+
+#include <string>
+
+// True when anything (file or directory) exists at `path`.
+bool PathExists(const std::wstring& path);
+// True when `path` names a file, not a directory.
+bool IsRegularFile(const std::wstring& path);
+
+// Creates every missing directory along `path` (either separator), never the drive root itself.
+// True when the path exists afterwards; false for an empty path.
+bool CreateDirectoryRecursive(const std::wstring& path);
+
+// Full path of the running executable; empty when the system cannot say.
+std::wstring ExecutablePath();
+// The folder holding the running executable, without a trailing separator; empty when unknown.
+std::wstring ExecutableDirectory();
+// The user's temporary folder, ending with "\"; empty when the system cannot say.
+std::wstring TempDirectory();
+
+// The value of an environment variable, however long; empty when it is not set.
+std::wstring ReadEnvironmentVariable(const wchar_t* name);
