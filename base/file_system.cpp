@@ -40,6 +40,19 @@ bool CreateDirectoryRecursive(const std::wstring& path) {
     return PathExists(path);
 }
 
+// Everything before the last path separator; a drive root keeps its backslash ("C:\a.zip" gives
+// "C:\"). Empty when the path names no folder.
+std::wstring ParentDirectory(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) {
+        return std::wstring();
+    }
+    if (separator == 2 && path[1] == L':') {
+        return path.substr(0, 3);
+    }
+    return path.substr(0, separator);
+}
+
 std::wstring ExecutablePath() {
     std::vector<wchar_t> buffer(kModulePathStartChars);
     for (;;) {

@@ -12,6 +12,10 @@ bool IsRegularFile(const std::wstring& path);
 // True when the path exists afterwards; false for an empty path.
 bool CreateDirectoryRecursive(const std::wstring& path);
 
+// Everything before the last path separator; a drive root keeps its backslash ("C:\a.zip" gives
+// "C:\"). Empty when the path names no folder.
+std::wstring ParentDirectory(const std::wstring& path);
+
 // Full path of the running executable; empty when the system cannot say.
 std::wstring ExecutablePath();
 // The folder holding the running executable, without a trailing separator; empty when unknown.

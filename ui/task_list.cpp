@@ -1,7 +1,7 @@
 #include "ui/task_list.h"
 
 #include "base/debug_trace.h"
-#include "base/process_start.h"
+#include "base/file_system.h"
 #include "base/text_convert.h"
 #include "base/text_util.h"
 #include "base/unique_handle.h"
@@ -43,10 +43,6 @@ constexpr int kPathColumnReserve = 512;
 // At this client width or less the columns are left as they are.
 constexpr int kMinFitWidth = 560;
 
-// Requests to open one row's folder closer together than this open it once: users double-click
-// again while the file manager is still starting, and each request would open another window.
-constexpr DWORD kOpenDebounceMs = 500;
-
 // Units kept at the end of a shortened text, so the extension of a name and the last folders of a
 // path stay readable.
 constexpr size_t kNameTailUnits = 8;
@@ -56,25 +52,6 @@ constexpr wchar_t kEllipsis = L'\u2026';
 WNDPROC g_listOwnProc = nullptr;
 bool g_adjustingColumns = false;
 int g_lastResizedColumn = -1;
-int g_lastOpenedIndex = -1;
-DWORD g_lastOpenedTick = 0;
-
-bool StartProcessNormally(const std::wstring& commandLine) {
-    DWORD error = 0;
-    if (!StartProcess(commandLine, SW_SHOWNORMAL, 0, nullptr, &error)) {
-        DebugTrace(L"OpenTaskDirectory: explorer did not start (%lu)", error);
-        return false;
-    }
-    return true;
-}
-
-void OpenFolderInShell(const std::wstring& folder) {
-    ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-const TaskShellCalls kRealShellCalls = {StartProcessNormally, OpenFolderInShell};
-TaskShellCalls g_shellCalls = kRealShellCalls;
-TaskListTickSource g_tickSource = GetTickCount;
 
 // Shortens `text` to at most maxUnits by replacing its middle with an ellipsis, keeping about
 // tailUnits at the end. Never splits a surrogate pair.
@@ -91,19 +68,6 @@ std::wstring ElideMiddle(const std::wstring& text, size_t maxUnits, size_t tailU
         ++tailStart;
     }
     return text.substr(0, head) + kEllipsis + text.substr(tailStart);
-}
-
-// Everything before the last path separator; a drive root keeps its backslash ("C:\a.zip" gives
-// "C:\"). Empty when the path names no folder.
-std::wstring DirectoryPart(const std::wstring& path) {
-    const size_t separator = path.find_last_of(L"\\/");
-    if (separator == std::wstring::npos) {
-        return std::wstring();
-    }
-    if (separator == 2 && path[1] == L':') {
-        return path.substr(0, 3);
-    }
-    return path.substr(0, separator);
 }
 
 const std::wstring& FirstNonEmpty(std::initializer_list<const std::wstring*> candidates) {
@@ -346,62 +310,6 @@ void InsertColumn(HWND list, int index, const wchar_t* title, int width, int for
     SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
 }
 
-// Chooses what OpenTaskDirectory shows for a task: a folder, and possibly a file in it to select.
-void ChooseTaskOutput(const DownloadTask& task, std::wstring* folder, std::wstring* select) {
-    switch (task.status) {
-        case TaskStatus::AlreadyExists:
-            if (!task.extractDir.empty()) {
-                *folder = task.extractDir;
-            } else if (!task.filePath.empty()) {
-                *folder = DirectoryPart(task.filePath);
-            }
-            break;
-        case TaskStatus::Completed:
-        case TaskStatus::Failed:
-            if (!task.leftoverDir.empty()) {
-                *folder = task.leftoverDir;
-            } else if (!task.copyFirstItem.empty()) {
-                *folder = DirectoryPart(task.copyFirstItem);
-                *select = task.copyFirstItem;
-            } else if (!task.copyDestDir.empty()) {
-                *folder = task.copyDestDir;
-            } else if (!task.extractDir.empty()) {
-                *folder = task.extractDir;
-            }
-            break;
-        default:
-            break;
-    }
-}
-
-void OpenTaskDirectoryUnsafe(int index) {
-    const DWORD now = g_tickSource();
-    if (index == g_lastOpenedIndex && now - g_lastOpenedTick < kOpenDebounceMs) {
-        DebugTrace(L"OpenTaskDirectory debounced (idx=%d, elapsed=%lu)", index,
-                   static_cast<unsigned long>(now - g_lastOpenedTick));
-        return;
-    }
-    g_lastOpenedIndex = index;
-    g_lastOpenedTick = now;
-
-    std::wstring folder;
-    std::wstring select;
-    DownloadTask task;
-    if (index >= 0 && CopyTaskAt(static_cast<size_t>(index), &task)) {
-        ChooseTaskOutput(task, &folder, &select);
-    }
-    if (folder.empty()) {
-        return;
-    }
-    // A quote inside the path would end the quoted argument early and let the rest of the path
-    // become further arguments of explorer; no file name can hold one, so such a path is not real.
-    if (!select.empty() && select.find(L'"') == std::wstring::npos) {
-        g_shellCalls.startProcess(L"explorer.exe /select,\"" + select + L"\"");
-    } else {
-        g_shellCalls.openFolder(folder);
-    }
-}
-
 }  // namespace
 
 std::wstring TaskNameCellText(const std::string& utf8Name) {
@@ -545,20 +453,4 @@ LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, 
         g_adjustingColumns = false;
         return 0;
     }
-}
-
-void OpenTaskDirectory(int index) {
-    try {
-        OpenTaskDirectoryUnsafe(index);
-    } catch (...) {
-        DebugTrace(L"OpenTaskDirectory: out of memory (idx=%d)", index);
-    }
-}
-
-void SetTaskShellCallsForTesting(const TaskShellCalls* calls) {
-    g_shellCalls = calls ? *calls : kRealShellCalls;
-}
-
-void SetTaskListTickSourceForTesting(TaskListTickSource source) {
-    g_tickSource = source ? source : GetTickCount;
 }

@@ -3,6 +3,7 @@
 
 #include "base/win32.h"
 #include "tasks/task_table.h"
+#include "ui/task_open.h"
 
 #include <string>
 
@@ -17,8 +18,6 @@ void UpdateTaskRow(int row, const DownloadTask& task);
 // Sets the column widths for the list's current client width.
 void FitTaskListColumns(HWND list);
 LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Shows a task's output folder (or file) in the file manager.
-void OpenTaskDirectory(int index);
 
 // The texts the list shows, exposed so their limits can be checked without a window.
 // Column 0: the name with ".zip" ensured, at most kTaskNameCellMax UTF-16 units.
@@ -31,15 +30,3 @@ std::wstring TaskPathCellText(const DownloadTask& task);
 // so longer texts are shortened in the middle (see ElideMiddle in task_list.cpp).
 constexpr size_t kTaskNameCellMax = 255;
 constexpr size_t kTaskPathCellMax = 259;
-
-// Test seams. The shell calls of OpenTaskDirectory: starting "explorer.exe /select,..." with this
-// command line, and opening a folder. The tick source of the double-click debounce.
-struct TaskShellCalls {
-    bool (*startProcess)(const std::wstring& commandLine);
-    void (*openFolder)(const std::wstring& folder);
-};
-// Null restores the real calls.
-void SetTaskShellCallsForTesting(const TaskShellCalls* calls);
-using TaskListTickSource = DWORD (*)();
-// Null restores GetTickCount.
-void SetTaskListTickSourceForTesting(TaskListTickSource source);
