@@ -1,6 +1,7 @@
 #include "webhost/bootstrapper_redirect.h"
 
 #include <cwctype>
+#include <string>
 
 namespace {
 
@@ -20,7 +21,7 @@ bool StartsWithIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
 }
 
 size_t Length(const wchar_t* text) {
-    return std::wstring(text).size();
+    return std::char_traits<wchar_t>::length(text);
 }
 
 }  // namespace
