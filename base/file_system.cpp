@@ -100,3 +100,20 @@ std::wstring ReadEnvironmentVariable(const wchar_t* name) {
     value.resize(written < needed ? written : 0);
     return value;
 }
+
+bool WriteFileFully(HANDLE file, const void* data, DWORD size) {
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file, next, size, &written, nullptr)) {
+            return false;
+        }
+        if (written == 0) {
+            SetLastError(ERROR_HANDLE_DISK_FULL);
+            return false;
+        }
+        next += written;
+        size -= written;
+    }
+    return true;
+}

@@ -1,5 +1,7 @@
-// File-system and process-environment look-ups that several layers make.
+// File-system and process-environment look-ups that several layers make, and checked writes.
 #pragma once
+
+#include "base/win32.h"
 
 #include <string>
 
@@ -25,3 +27,7 @@ std::wstring TempDirectory();
 
 // The value of an environment variable, however long; empty when it is not set.
 std::wstring ReadEnvironmentVariable(const wchar_t* name);
+
+// Writes all `size` bytes to `file`, continuing after partial writes. False when a write fails or
+// writes nothing (a full disk); the error is in GetLastError() then.
+bool WriteFileFully(HANDLE file, const void* data, DWORD size);

@@ -1,11 +1,13 @@
 #include "tasks/http_download.h"
 
 #include "base/debug_trace.h"
+#include "base/file_system.h"
 #include "base/text_convert.h"
 #include "base/unique_handle.h"
 #include "base/win32.h"
 #include "state/config.h"
 #include "state/program_exit.h"
+#include "tasks/http_get.h"
 #include "tasks/url_split.h"
 
 #include <winhttp.h>
@@ -17,8 +19,6 @@ namespace {
 
 constexpr const wchar_t* kUserAgent = L"TarnDownloader/1.0";
 constexpr DWORD kFirstErrorStatus = 400;
-// Content-Length as text: up to 20 decimal digits of a 64-bit count, plus the terminator.
-constexpr DWORD kLengthTextChars = 32;
 
 constexpr const char* kInvalidUrlText = "Invalid URL format";
 constexpr const char* kCreateFileText = "Failed to create local file";
@@ -31,55 +31,20 @@ constexpr const char* kInterruptedText = "Connection lost during download";
 constexpr const char* kWriteText = "Failed to write local file";
 constexpr const char* kStoppedText = "Download stopped: the program is ending";
 
-DWORD QueryStatusCode(HINTERNET request) {
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-        return 0;
+// The steps of opening the request carry the texts this download has always reported.
+const char* OpenFailureText(HttpGetStep step) {
+    switch (step) {
+        case HttpGetStep::Session:
+            return kSessionText;
+        case HttpGetStep::Connect:
+            return kConnectText;
+        case HttpGetStep::Send:
+            return kSendText;
+        case HttpGetStep::Receive:
+            return kReceiveText;
+        default:
+            return kOpenRequestText;
     }
-    return status;
-}
-
-// The numeric form of this query is 32 bits wide, so the header is read as text. False when the
-// header is absent or not a plain decimal number.
-bool QueryContentLength(HINTERNET request, std::uint64_t* length) {
-    wchar_t text[kLengthTextChars] = {};
-    DWORD size = sizeof(text);
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
-                             WINHTTP_NO_HEADER_INDEX)) {
-        return false;
-    }
-    std::uint64_t value = 0;
-    int digits = 0;
-    for (const wchar_t* p = text; *p; ++p) {
-        if (*p == L' ' && digits == 0) {
-            continue;
-        }
-        if (*p < L'0' || *p > L'9' || digits >= 19) {
-            return false;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(*p - L'0');
-        ++digits;
-    }
-    if (digits == 0) {
-        return false;
-    }
-    *length = value;
-    return true;
-}
-
-// WriteFile may write less than asked (a full disk); anything short of all is a failure.
-bool WriteAll(HANDLE file, const char* data, DWORD size) {
-    while (size > 0) {
-        DWORD written = 0;
-        if (!WriteFile(file, data, size, &written, nullptr) || written == 0) {
-            return false;
-        }
-        data += written;
-        size -= written;
-    }
-    return true;
 }
 
 std::string FormatHttpStatusError(DWORD status) {
@@ -134,37 +99,15 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         return false;
     }
 
-    UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) {
-        error = kSessionText;
+    HttpGet get;
+    HttpGetOptions options;
+    options.userAgent = kUserAgent;
+    const HttpGetStep step = OpenHttpGet({parts.host, parts.port, parts.secure, parts.path}, options, &get);
+    if (step != HttpGetStep::Received) {
+        error = OpenFailureText(step);
         return false;
     }
-    UniqueInternet connection(WinHttpConnect(session.get(), parts.host.c_str(), parts.port, 0));
-    if (!connection) {
-        error = kConnectText;
-        return false;
-    }
-    UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", parts.path.c_str(), nullptr,
-                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                              parts.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) {
-        error = kOpenRequestText;
-        return false;
-    }
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            0)) {
-        const DWORD lastError = GetLastError();
-        DebugTrace(L"DownloadFile: send failed (%lu)", lastError);
-        error = kSendText;
-        return false;
-    }
-    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
-        const DWORD lastError = GetLastError();
-        DebugTrace(L"DownloadFile: receive failed (%lu)", lastError);
-        error = kReceiveText;
-        return false;
-    }
+    const UniqueInternet& request = get.request;
     const DWORD status = QueryStatusCode(request.get());
     if (status >= kFirstErrorStatus) {
         error = FormatHttpStatusError(status);
@@ -179,7 +122,7 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
     // Writes what the buffer holds and reports once; the report follows the write so that a
     // percentage never counts bytes that are not on disk.
     auto flush = [&]() -> bool {
-        if (!WriteAll(file.get(), buffer.data(), filled)) {
+        if (!WriteFileFully(file.get(), buffer.data(), filled)) {
             const DWORD lastError = GetLastError();
             DebugTrace(L"DownloadFile: write failed (%lu)", lastError);
             return false;

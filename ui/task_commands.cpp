@@ -3,7 +3,6 @@
 #include "base/debug_trace.h"
 #include "base/window_messages.h"
 #include "state/app_state.h"
-#include "state/config.h"
 #include "ui/download_layout.h"
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
@@ -41,9 +40,10 @@ void UpdateRow(int row) {
 
 DownloadTask MakeInstallerTask() {
     DownloadTask task;
-    task.url = kWebView2BootstrapperUrl;
+    task.url = WebView2BootstrapperUrl();
     task.name = kWebView2InstallerTaskName;
-    task.filePath = GetConfig().downloadDir + L"\\" + kWebView2BootstrapperFileName;
+    // The row shows, and a double click opens, the file the installer routine writes.
+    task.filePath = WebView2BootstrapperPath();
     task.status = TaskStatus::Queued;
     task.progress = 0;
     task.hasFinishTime = false;

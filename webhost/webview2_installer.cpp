@@ -1,9 +1,130 @@
 #include "webhost/webview2_installer.h"
 
 #include "base/debug_trace.h"
+#include "base/file_system.h"
+#include "base/text_convert.h"
+#include "base/win32.h"
+#include "state/app_state.h"
+#include "state/program_exit.h"
+#include "webhost/bootstrapper_download.h"
 
-// The installer routine is not built yet; the task stays queued.
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <exception>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+// Time the bootstrapper gets to show itself before the program ends.
+constexpr DWORD kCloseDelayMs = 2000;
+// The wait checks this often whether the program is already ending.
+constexpr DWORD kExitCheckMs = 100;
+
+// The shell may hand the verb to COM objects, which need the calling thread in an apartment.
+void OpenWithShell(const std::wstring& path) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+}
+
+void LaunchDetachedInstaller(const TaskRef& task) {
+    WorkerLease lease = WorkerLease::Take();
+    if (!lease.valid()) {
+        return;
+    }
+    std::thread([task, held = std::move(lease)]() { RunWebView2Installer(task); }).detach();
+}
+
+BootstrapperStarter g_starter = OpenWithShell;
+InstallerThreadLauncher g_launcher = LaunchDetachedInstaller;
+
+void ReportFailure(const TaskRef& ref) {
+    UpdateTaskStatus(ref, TaskStatus::Failed, 0, kWebView2InstallerFailedText);
+}
+
+// False when the program began to end during the wait.
+bool WaitBeforeClosing() {
+    for (DWORD waited = 0; waited < kCloseDelayMs; waited += kExitCheckMs) {
+        if (IsExitStarted()) {
+            return false;
+        }
+        Sleep(kExitCheckMs);
+    }
+    return !IsExitStarted();
+}
+
+void RunInstaller(const TaskRef& ref) {
+    DownloadTask task;
+    if (!CopyTask(ref, &task)) {
+        return;
+    }
+    UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string());
+    const ProgressCallback progress = [&ref](int percent) {
+        UpdateTaskStatus(ref, TaskStatus::Downloading, percent, std::string());
+    };
+    if (!DownloadBootstrapper(task.filePath, progress)) {
+        ReportFailure(ref);
+        return;
+    }
+    UpdateTaskStatus(ref, TaskStatus::Completed, 100, std::string());
+    if (IsExitStarted()) {
+        return;
+    }
+    g_starter(task.filePath);
+    if (!WaitBeforeClosing()) {
+        return;
+    }
+    const HWND window = g_hDownloadWnd.load();
+    if (window) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+}
+
+}  // namespace
+
+std::string WebView2BootstrapperUrl() {
+    return "https://" + WideToUtf8(kWebView2LinkHost) + WideToUtf8(kWebView2LinkPath);
+}
+
+std::wstring WebView2BootstrapperPath() {
+    return TempDirectory() + kWebView2BootstrapperFileName;
+}
+
+// Thread entry: nothing may escape it, so any exception ends the task as failed.
+void RunWebView2Installer(TaskRef ref) {
+    try {
+        RunInstaller(ref);
+    } catch (const std::exception& exception) {
+        DebugTrace(L"RunWebView2Installer: %ls", Utf8ToWide(exception.what()).c_str());
+        try {
+            ReportFailure(ref);
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            ReportFailure(ref);
+        } catch (...) {
+        }
+    }
+}
+
 void StartWebView2Installer(const TaskRef& task) {
-    DebugTrace(L"StartWebView2Installer: no installer routine in this build (task %u)",
-               static_cast<unsigned>(task.index));
+    try {
+        g_launcher(task);
+    } catch (const std::system_error& error) {
+        DebugTrace(L"StartWebView2Installer: thread creation failed (%d)", error.code().value());
+        ReportFailure(task);
+    }
+}
+
+void SetInstallerThreadLauncherForTesting(InstallerThreadLauncher launcher) {
+    g_launcher = launcher ? launcher : LaunchDetachedInstaller;
+}
+
+void SetBootstrapperStarterForTesting(BootstrapperStarter starter) {
+    g_starter = starter ? starter : OpenWithShell;
 }

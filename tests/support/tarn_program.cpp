@@ -45,11 +45,11 @@ UniqueHandle StartProcess(const std::wstring& exePath, DWORD* processId) {
 
 }  // namespace
 
-TarnProgram::TarnProgram() : dir_(L"prog") {
-    const std::wstring built = TestProgramDirectory() + L"\\TarnDown.exe";
+TarnProgram::TarnProgram(const wchar_t* builtName) : dir_(L"prog") {
+    const std::wstring built = TestProgramDirectory() + L"\\" + builtName;
     if (!CopyFileW(built.c_str(), exePath().c_str(), FALSE)) {
         const DWORD error = GetLastError();
-        std::fprintf(stderr, "TarnProgram: copying TarnDown.exe failed (error %lu)\n", error);
+        std::fprintf(stderr, "TarnProgram: copying %ls failed (error %lu)\n", builtName, error);
     }
 }
 

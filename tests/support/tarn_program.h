@@ -19,7 +19,9 @@ struct ProgramSettings {
 
 class TarnProgram {
   public:
-    TarnProgram();
+    // Copies the built program `builtName` (beside the test programs) into the scratch directory
+    // as TarnDown.exe.
+    explicit TarnProgram(const wchar_t* builtName = L"TarnDown.exe");
     ~TarnProgram();
     TarnProgram(const TarnProgram&) = delete;
     TarnProgram& operator=(const TarnProgram&) = delete;

@@ -25,6 +25,10 @@ const char* ReasonPhrase(int status) {
     switch (status) {
         case 200:
             return "OK";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
         case 404:
             return "Not Found";
         case 500:
@@ -35,6 +39,13 @@ const char* ReasonPhrase(int status) {
 }
 
 }  // namespace
+
+TestResponse RedirectTo(const std::string& location, int status) {
+    TestResponse response;
+    response.status = status;
+    response.headers = "Location: " + location + "\r\n";
+    return response;
+}
 
 TestHttpServer::TestHttpServer() {
     WSADATA data;
@@ -136,7 +147,7 @@ void TestHttpServer::HandleConnection(std::uintptr_t rawSocket) {
     } else if (response.announcedLength >= 0) {
         head += "Content-Length: " + std::to_string(response.announcedLength) + "\r\n";
     }
-    head += "\r\n";
+    head += response.headers + "\r\n";
 
     bool ok = SendAll(client, head.data(), head.size());
     const size_t piece = response.pieceBytes == 0 ? response.body.size() : response.pieceBytes;

@@ -22,7 +22,12 @@ struct TestResponse {
     unsigned pauseMs = 0;
     // When set, the connection is reset (not closed cleanly) after this many body bytes.
     bool resetAfterBody = false;
+    // Further header lines, each ending in "\r\n" (for example a Location).
+    std::string headers = std::string();
 };
+
+// A redirect answer: `status` with a Location header and no body.
+TestResponse RedirectTo(const std::string& location, int status = 302);
 
 class TestHttpServer {
   public:

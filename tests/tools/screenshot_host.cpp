@@ -8,6 +8,7 @@
 #include "tasks/task_table.h"
 #include "ui/control_ids.h"
 #include "ui/download_window.h"
+#include "webhost/webview2_installer.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -56,7 +57,7 @@ void SeedTasks() {
             L"");
     AddTask("UI图标包", TaskStatus::Failed, 0, downloads + L"\\UI图标包_20261208_101702.zip", L"");
     AddTask("音效合集", TaskStatus::AlreadyExists, 100, downloads + L"\\音效合集_20261208_101730.zip", L"");
-    AddTask("WebView2_Installer", TaskStatus::Queued, 0, downloads + L"\\WebView2_Bootstrapper.exe", L"");
+    AddTask("WebView2_Installer", TaskStatus::Queued, 0, WebView2BootstrapperPath(), L"");
 }
 
 void CALLBACK QuitAfterTimeout(HWND, UINT, UINT_PTR, DWORD) {

@@ -309,11 +309,19 @@ int AnswerQuestion(HWND owner) {
     return g_answer;
 }
 
+std::vector<TaskRef> g_installersStarted;
+
+void RecordInstallerStart(const TaskRef& task) {
+    g_installersStarted.push_back(task);
+}
+
 }  // namespace
 
-TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTask) {
+TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTaskAndStartsItsRoutine) {
     OpenWindow(false);
     SetInstallQuestionForTesting(AnswerQuestion);
+    SetInstallerThreadLauncherForTesting(RecordInstallerStart);
+    g_installersStarted.clear();
     ResetRecords();
     SetTaskListOperationsForTesting({RecordRebuild, RecordRowUpdate});
 
@@ -324,6 +332,7 @@ TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTask) {
     EXPECT_EQ(g_questionOwner, window_);
     EXPECT_EQ(TaskCount(), 0u);
     EXPECT_EQ(g_rebuilds, 0);
+    EXPECT_TRUE(g_installersStarted.empty());
 
     g_answer = IDYES;
     Command(IDC_INSTALL_WEBVIEW2);
@@ -333,13 +342,20 @@ TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTask) {
     ASSERT_TRUE(CopyTaskAt(0, &task));
     EXPECT_EQ(task.name, "WebView2_Installer");
     EXPECT_EQ(task.url, "https://go.microsoft.com/fwlink/?linkid=2124703");
-    EXPECT_EQ(task.filePath, DownloadDir() + L"\\WebView2_Bootstrapper.exe");
+    // The file the routine writes, in the temporary folder, not one in the download directory.
+    wchar_t temp[MAX_PATH + 1] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
+    EXPECT_EQ(task.filePath, std::wstring(temp) + L"WebView2_Bootstrapper.exe");
     EXPECT_EQ(task.status, TaskStatus::Queued);
     EXPECT_EQ(task.progress, 0);
     EXPECT_FALSE(task.hasFinishTime);
     EXPECT_TRUE(task.extractDir.empty());
     EXPECT_EQ(g_rebuilds, 1);
     EXPECT_TRUE(IsWindowEnabled(Child(IDC_CLEAR_TASKS)));
+    ASSERT_EQ(g_installersStarted.size(), 1u);
+    EXPECT_EQ(g_installersStarted[0].index, 0u);
+    EXPECT_EQ(g_installersStarted[0].serial, task.serial);
+    SetInstallerThreadLauncherForTesting(nullptr);
     SetInstallQuestionForTesting(nullptr);
     SetTaskListOperationsForTesting({});
 }

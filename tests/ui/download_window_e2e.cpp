@@ -1,8 +1,13 @@
 // The built TarnDown.exe: it opens its download window, ends with 0 through the tray's exit
-// command or by closing the window, and a second start brings the first one's window back.
+// command or by closing the window, and a second start brings the first one's window back. Its
+// install button fetches and starts the runtime bootstrapper (in a test copy of the program whose
+// installer talks to the local test server) and then ends the program.
 #include "tests/support/message_pump.h"
 #include "tests/support/net_util.h"
+#include "tests/support/raw_http_client.h"
+#include "tests/support/scoped_variable.h"
 #include "tests/support/tarn_program.h"
+#include "tests/support/test_http_server.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +17,10 @@ namespace {
 
 constexpr DWORD kStartTimeoutMs = 20000;
 constexpr DWORD kExitTimeoutMs = 15000;
+constexpr DWORD kTaskTimeoutMs = 30000;
+// Well inside the two seconds the program waits after starting the bootstrapper.
+constexpr DWORD kStillRunningCheckMs = 1000;
+constexpr int kInstallButtonId = 2029;
 
 HWND WaitForDownloadWindow(const TarnProgram& program, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
@@ -35,12 +44,39 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
-void StartProgram(TarnProgram* program) {
+int StartProgram(TarnProgram* program) {
     ProgramSettings settings;
     settings.port = PickFreePort();
     program->WriteSettings(settings);
-    ASSERT_TRUE(program->Start());
-    ASSERT_NE(program->WaitForTrayWindow(kStartTimeoutMs), nullptr);
+    EXPECT_TRUE(program->Start());
+    EXPECT_NE(program->WaitForTrayWindow(kStartTimeoutMs), nullptr);
+    return settings.port;
+}
+
+// Clicks the install button and answers Yes to the question the program asks.
+void InstallAndAnswerYes(const TarnProgram& program, HWND window) {
+    const HWND button = GetDlgItem(window, kInstallButtonId);
+    ASSERT_NE(button, nullptr);
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(kInstallButtonId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    HWND question = nullptr;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            question = FindProcessWindow(program.processId(), L"#32770");
+            return question && IsWindowVisible(question);
+        },
+        kStartTimeoutMs));
+    EXPECT_EQ(WindowText(question), L"安装 WebView2");
+    PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(question, IDYES)));
+}
+
+bool WaitForTasksText(int port, const std::string& text) {
+    return WaitFor(
+        [&] {
+            return ReplyBody(HttpExchange(port, SimpleGet("/api/tasks"))).find(text) != std::string::npos;
+        },
+        kTaskTimeoutMs);
 }
 
 }  // namespace
@@ -97,4 +133,58 @@ TEST(DownloadWindowProgram, ASecondStartBringsTheFirstWindowForwardAndReturnsZer
     ASSERT_TRUE(program.RequestExit());
     ASSERT_TRUE(program.WaitForExit(kExitTimeoutMs, &exitCode));
     EXPECT_EQ(exitCode, 0u);
+}
+
+TEST(DownloadWindowProgram, TheInstallButtonStartsTheDownloadedBootstrapperAndEndsTheProgram) {
+    // The stand-in bootstrapper, made as large as the real one must at least be (bytes after the
+    // image do not keep it from running).
+    std::string bootstrapper = ReadFileBytes(TestProgramDirectory() + L"\\fake_bootstrapper.exe");
+    ASSERT_FALSE(bootstrapper.empty()) << "the stand-in bootstrapper is missing";
+    if (bootstrapper.size() < 100000) {
+        bootstrapper.resize(100000, '\0');
+    }
+    TestHttpServer server;
+    TempDir temp(L"tmp");
+    const std::wstring mark = temp / L"bootstrapper_started.txt";
+    const std::wstring downloaded = temp / L"WebView2_Bootstrapper.exe";
+    // The program and what it starts inherit these: its temporary folder, the test server's port
+    // for its installer's requests, and where the stand-in leaves its mark.
+    ScopedVariable tmp(L"TMP", temp.path() + L"\\");
+    ScopedVariable tempVariable(L"TEMP", temp.path() + L"\\");
+    ScopedVariable serverPort(L"TARN_TEST_INSTALLER_PORT", std::to_wstring(server.port()));
+    ScopedVariable markPath(L"TARN_TEST_BOOTSTRAPPER_MARK", mark);
+    TarnProgram program(L"TarnDown_installer_test.exe");
+    const int port = StartProgram(&program);
+    ASSERT_FALSE(HasFatalFailure());
+    const HWND window = WaitForDownloadWindow(program, kStartTimeoutMs);
+    ASSERT_NE(window, nullptr);
+
+    // The link answers 404: the task fails and the program stays.
+    ASSERT_NO_FATAL_FAILURE(InstallAndAnswerYes(program, window));
+    EXPECT_TRUE(WaitForTasksText(port,
+                                 "{\"id\":0,\"name\":\"WebView2_Installer\",\"status\":\"failed\","
+                                 "\"progress\":0,\"error\":\"下载失败\"}"));
+    DWORD exitCode = 1;
+    EXPECT_FALSE(program.WaitForExit(3000, &exitCode));
+    EXPECT_FALSE(FileExists(mark));
+
+    // The link redirects to the file: it is downloaded, started, and the program ends.
+    server.Serve("/fwlink/?linkid=2124703", RedirectTo("https://download.test/WebView2Setup.exe"));
+    server.Serve("/WebView2Setup.exe", TestResponse{200, bootstrapper});
+    ASSERT_NO_FATAL_FAILURE(InstallAndAnswerYes(program, window));
+    ASSERT_TRUE(WaitForTasksText(port,
+                                 "{\"id\":1,\"name\":\"WebView2_Installer\",\"status\":\"completed\","
+                                 "\"progress\":100,\"error\":\"\"}"));
+    // The bootstrapper gets two seconds: a second after the task completed the program still runs.
+    Sleep(kStillRunningCheckMs);
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_FALSE(program.WaitForExit(0, &exitCode));
+    ASSERT_TRUE(program.WaitForExit(kExitTimeoutMs, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(ReadFileBytes(downloaded) == bootstrapper);
+    ASSERT_TRUE(WaitFor([&] { return FileExists(mark); }, kTaskTimeoutMs));
+    std::string started;
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(mark, &started) && !started.empty(); }, kTaskTimeoutMs));
+    const std::wstring startedPath(reinterpret_cast<const wchar_t*>(started.data()), started.size() / 2);
+    EXPECT_EQ(_wcsicmp(startedPath.c_str(), downloaded.c_str()), 0) << "started: " << started.size();
 }

@@ -3,6 +3,7 @@
 #include "base/text_convert.h"
 #include "base/unique_handle.h"
 #include "base/win32.h"
+#include "tests/support/scoped_variable.h"
 #include "tests/support/test_files.h"
 #include "tests/webhost/fixtures/test_loader.h"
 #include "webhost/loader_library.h"
@@ -32,23 +33,6 @@ int CallMark(HMODULE module) {
         reinterpret_cast<MarkFunction>(reinterpret_cast<void*>(GetProcAddress(module, kTestLoaderExport)));
     return mark ? mark() : -1;
 }
-
-// Sets an environment variable for the life of the object.
-class ScopedVariable {
-  public:
-    ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
-        wchar_t old[32768] = {};
-        present_ = GetEnvironmentVariableW(name, old, 32768) > 0;
-        old_ = old;
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~ScopedVariable() { SetEnvironmentVariableW(name_, present_ ? old_.c_str() : nullptr); }
-
-  private:
-    const wchar_t* name_;
-    bool present_ = false;
-    std::wstring old_;
-};
 
 class LoaderLibraryTest : public ::testing::Test {
   protected:
