@@ -325,33 +325,54 @@ TEST_F(ApiServer, ForeignHostIsRefusedOnEveryRoute) {
     }
 }
 
-TEST_F(ApiServer, ForeignOriginCannotChangeState) {
+TEST_F(ApiServer, ForeignSitesCannotChangeStateOrReadIt) {
     StartProgram();
     const std::string configBefore = ConfigFileText();
     const std::string refused = ExpectedReply(403, kJson, kForbiddenOrigin);
+    const std::string status = ExpectedReply(200, kJson, StatusBody(port_, true, true, 0));
     for (const char* origin : {"http://evil.example", "null", "http://assets.tarn.example.evil.example"}) {
         const std::string header = std::string("Origin: ") + origin + "\r\n";
         EXPECT_EQ(Send(Post("/api/config", "{\"port\":9000}", header)), refused) << origin;
         EXPECT_EQ(Send("GET /api/download?url=u&name=n HTTP/1.1\r\n" + header + "\r\n"), refused) << origin;
         EXPECT_EQ(Send(Post("/api/download", "url=u&name=n", header)), refused) << origin;
-        // Reading stays open to any page.
-        EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n" + header + "\r\n"),
-                  ExpectedReply(200, kJson, StatusBody(port_, true, true, 0)));
-        EXPECT_EQ(Send("GET /api/config HTTP/1.1\r\n" + header + "\r\n"),
-                  ExpectedReply(200, kJson, StatusBody(port_, true, true, 0)));
+        // A page's fetch could read the user's directories and every task's name and error.
+        for (const char* target : {"/api/status", "/api/config", "/api/tasks", "/"}) {
+            EXPECT_EQ(Send(std::string("GET ") + target + " HTTP/1.1\r\n" + header + "\r\n"), refused)
+                << origin << target;
+        }
         EXPECT_EQ(Send("OPTIONS /api/config HTTP/1.1\r\n" + header + "\r\n"), ExpectedReply(200, kText, ""));
+    }
+    // What a browser sends for <img src> or a link on another site: no Origin, only its mark.
+    for (const char* referer : {"", "Referer: http://evil.example/page\r\n",
+                                "Referer: http://assets.tarn.example.evil.example/\r\n"}) {
+        for (const char* site : {"cross-site", "same-site", "Cross-Site"}) {
+            const std::string headers = std::string("Sec-Fetch-Site: ") + site + "\r\n" + referer;
+            EXPECT_EQ(Send("GET /api/download?url=u&name=n HTTP/1.1\r\n" + headers + "\r\n"), refused)
+                << headers;
+            EXPECT_EQ(Send(Post("/api/config", "{\"port\":9000}", headers)), refused) << headers;
+            EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n" + headers + "\r\n"), status) << headers;
+        }
     }
     EXPECT_EQ(ConfigFileText(), configBefore);
     EXPECT_EQ(ReplyBody(Get("/api/tasks")), "{\"tasks\":[]}");
 
-    EXPECT_EQ(Send("GET /api/download?url=u&name=a HTTP/1.1\r\nOrigin: http://assets.tarn.example\r\n\r\n"),
+    EXPECT_EQ(Send("GET /api/download?url=u&name=a HTTP/1.1\r\nOrigin: http://assets.tarn.example\r\n"
+                   "Sec-Fetch-Site: cross-site\r\n\r\n"),
               ExpectedReply(200, kJson, StartedBody(0, "a")));
     EXPECT_EQ(Send("GET /api/download?url=u&name=b HTTP/1.1\r\nOrigin: https://assets.tarn.example\r\n\r\n"),
               ExpectedReply(200, kJson, StartedBody(1, "b")));
-    EXPECT_EQ(Send(Post("/api/config", "{\"autoExtract\":true}",
-                        "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n")),
+    EXPECT_EQ(Send("GET /api/download?url=u&name=c HTTP/1.1\r\nSec-Fetch-Site: cross-site\r\n"
+                   "Referer: https://assets.tarn.example/packs?id=3\r\n\r\n"),
+              ExpectedReply(200, kJson, StartedBody(2, "c")));
+    EXPECT_EQ(Send("GET /api/download?url=u&name=d HTTP/1.1\r\nSec-Fetch-Site: none\r\n\r\n"),
+              ExpectedReply(200, kJson, StartedBody(3, "d")));
+    EXPECT_EQ(Send("GET /api/download?url=u&name=e HTTP/1.1\r\nSec-Fetch-Site: same-origin\r\n\r\n"),
+              ExpectedReply(200, kJson, StartedBody(4, "e")));
+    const std::string self = "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
+    EXPECT_EQ(Send(Post("/api/config", "{\"autoExtract\":true}", self + "Sec-Fetch-Site: same-origin\r\n")),
               ExpectedReply(200, kJson, kUpdated));
-    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(port_, true, false, 2)));
+    EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n" + self + "\r\n"),
+              ExpectedReply(200, kJson, StatusBody(port_, true, false, 5)));
 }
 
 TEST_F(ApiServer, SurvivesThousandsOfHostileRequests) {
