@@ -16,7 +16,13 @@
 namespace {
 
 constexpr const wchar_t* kUserAgent = L"TarnDownloader/1.0";
-constexpr DWORD kFirstErrorStatus = 400;
+// Only a 2xx reply carries the file. A redirect WinHTTP hands back instead of following (its
+// default policy refuses https to http) must not be saved as the archive, nor a 204 or 205, which
+// by definition carry no body.
+constexpr DWORD kFirstSuccessStatus = 200;
+constexpr DWORD kLastSuccessStatus = 299;
+constexpr DWORD kNoContentStatus = 204;
+constexpr DWORD kResetContentStatus = 205;
 // Content-Length as text: up to 20 decimal digits of a 64-bit count, plus the terminator.
 constexpr DWORD kLengthTextChars = 32;
 
@@ -166,7 +172,8 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         return false;
     }
     const DWORD status = QueryStatusCode(request.get());
-    if (status >= kFirstErrorStatus) {
+    if (status < kFirstSuccessStatus || status > kLastSuccessStatus || status == kNoContentStatus ||
+        status == kResetContentStatus) {
         error = FormatHttpStatusError(status);
         return false;
     }
