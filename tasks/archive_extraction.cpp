@@ -27,6 +27,19 @@ constexpr const char* kTimedOutText = "Extraction did not finish in time";
 constexpr const char* kWaitFailedText = "Extraction could not be waited for";
 constexpr const char* kNothingExtractedText = "Extraction produced no files";
 constexpr const char* kStoppedText = "Extraction stopped: the program is ending";
+constexpr const wchar_t* kPowerShellBelowSystem = L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+constexpr const wchar_t* kSevenZipRegistryKey = L"SOFTWARE\\7-Zip";
+
+// Set only by tests, before any extraction runs.
+ExtractorPlaces g_placesOverride = {std::wstring(), nullptr, std::wstring()};
+bool g_placesOverridden = false;
+
+ExtractorPlaces CurrentPlaces() {
+    if (g_placesOverridden) {
+        return g_placesOverride;
+    }
+    return ExtractorPlaces{SystemDirectory(), HKEY_LOCAL_MACHINE, kSevenZipRegistryKey};
+}
 
 bool HasEntries(const std::wstring& directory) {
     WIN32_FIND_DATAW data = {};
@@ -120,12 +133,18 @@ std::wstring QuotePowerShellLiteral(const std::wstring& text) {
     return quoted;
 }
 
-std::wstring BuildPowerShellCommandLine(const std::wstring& archive, const std::wstring& destination) {
-    if (HasDoubleQuote(archive) || HasDoubleQuote(destination)) {
+std::wstring PowerShellPath() {
+    return CurrentPlaces().systemDir + kPowerShellBelowSystem;
+}
+
+std::wstring BuildPowerShellCommandLine(const std::wstring& powerShell, const std::wstring& archive,
+                                        const std::wstring& destination) {
+    if (HasDoubleQuote(powerShell) || HasDoubleQuote(archive) || HasDoubleQuote(destination)) {
         return std::wstring();
     }
-    return L"powershell -Command \"Expand-Archive -LiteralPath " + QuotePowerShellLiteral(archive) +
-           L" -DestinationPath " + QuotePowerShellLiteral(destination) + L" -Force\"";
+    return L"\"" + powerShell + L"\" -Command \"Expand-Archive -LiteralPath " +
+           QuotePowerShellLiteral(archive) + L" -DestinationPath " + QuotePowerShellLiteral(destination) +
+           L" -Force\"";
 }
 
 bool ExtractArchive(const std::wstring& archive, const std::wstring& destination, ProgressCallback progress,
@@ -133,7 +152,7 @@ bool ExtractArchive(const std::wstring& archive, const std::wstring& destination
     CreateDirectoryRecursive(destination);
     const std::wstring sevenZip = FindSevenZip();
     const std::wstring commandLine = sevenZip.empty()
-                                         ? BuildPowerShellCommandLine(archive, destination)
+                                         ? BuildPowerShellCommandLine(PowerShellPath(), archive, destination)
                                          : BuildSevenZipCommandLine(sevenZip, archive, destination);
     if (commandLine.empty()) {
         error = kUnsafePathText;
@@ -195,4 +214,9 @@ bool ExtractArchive(const std::wstring& archive, const std::wstring& destination
         progress(100);
     }
     return true;
+}
+
+void SetExtractorPlacesForTesting(const ExtractorPlaces* places) {
+    g_placesOverridden = places != nullptr;
+    g_placesOverride = places ? *places : ExtractorPlaces{std::wstring(), nullptr, std::wstring()};
 }

@@ -2,6 +2,7 @@
 // 7za.exe when one is found, else PowerShell's Expand-Archive.
 #pragma once
 
+#include "base/win32.h"
 #include "tasks/progress_callback.h"
 
 #include <string>
@@ -20,10 +21,16 @@ std::wstring FindSevenZip();
 std::wstring BuildSevenZipCommandLine(const std::wstring& sevenZip, const std::wstring& archive,
                                       const std::wstring& destination);
 
-// powershell -Command "Expand-Archive -LiteralPath '<archive>' -DestinationPath '<dest>' -Force".
+// The PowerShell the extraction falls back to, by its full path in the system folder:
+// "<system>\WindowsPowerShell\v1.0\powershell.exe". Started by bare name, the program's own folder
+// and the working directory would be searched first.
+std::wstring PowerShellPath();
+
+// "<powershell>" -Command "Expand-Archive -LiteralPath '<archive>' -DestinationPath '<dest>' -Force".
 // Both paths are PowerShell single-quoted literals (see QuotePowerShellLiteral); a double quote
 // makes the result empty.
-std::wstring BuildPowerShellCommandLine(const std::wstring& archive, const std::wstring& destination);
+std::wstring BuildPowerShellCommandLine(const std::wstring& powerShell, const std::wstring& archive,
+                                        const std::wstring& destination);
 
 // 'text' with every single-quote character doubled. PowerShell ends a single-quoted string at
 // any of ' U+2018 U+2019 U+201A U+201B, and reads nothing inside one ($, ;, & and ` are plain
@@ -42,3 +49,13 @@ int ExtractionEstimate(unsigned second);
 // (it is then ended).
 bool ExtractArchive(const std::wstring& archive, const std::wstring& destination, ProgressCallback progress,
                     std::string& error, unsigned timeLimitSeconds = kExtractionTimeLimitSeconds);
+
+// Test seam: the system places the extractor search reads. `systemDir` holds PowerShell (see
+// PowerShellPath); `registryRoot`\`registryKey` is where 7-Zip's installer records its folder.
+struct ExtractorPlaces {
+    std::wstring systemDir;
+    HKEY registryRoot;
+    std::wstring registryKey;
+};
+// Null restores the real places: SystemDirectory() and HKEY_LOCAL_MACHINE\SOFTWARE\7-Zip.
+void SetExtractorPlacesForTesting(const ExtractorPlaces* places);

@@ -2,6 +2,14 @@
 
 #include "base/win32.h"
 #include "state/config.h"
+#include "tasks/archive_extraction.h"
+
+namespace {
+
+// A key no one creates: the search finds no 7-Zip installation recorded.
+constexpr const wchar_t* kNoRegistryRecord = L"Software\\TarnDown tests\\no 7-Zip here";
+
+}  // namespace
 
 PipelineEnvironment::PipelineEnvironment() : root_(L"pipe") {
     CreateDirectoryW(exeDir().c_str(), nullptr);
@@ -13,6 +21,12 @@ PipelineEnvironment::PipelineEnvironment() : root_(L"pipe") {
                                   L"\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\n";
     WriteFileBytes(exeDir() + L"\\TarnDown.ini", std::string("\xFF\xFE") + Utf16LeBytes(settings));
     LoadConfigForExecutable(exeDir() + L"\\TarnDown.exe");
+    const ExtractorPlaces places{SystemDirectory(), HKEY_CURRENT_USER, kNoRegistryRecord};
+    SetExtractorPlacesForTesting(&places);
+}
+
+PipelineEnvironment::~PipelineEnvironment() {
+    SetExtractorPlacesForTesting(nullptr);
 }
 
 void PipelineEnvironment::Configure(bool autoExtract, bool autoCopyToDev) {
@@ -31,7 +45,10 @@ void PipelineEnvironment::SetDownloadDir(const std::wstring& downloadDir) {
 }
 
 void PipelineEnvironment::HidePowerShell() const {
-    SetEnvironmentVariableW(L"PATH", L"C:\\windows\\system32;C:\\windows");
+    const std::wstring emptySystem = root_ / L"no system";
+    CreateDirectoryW(emptySystem.c_str(), nullptr);
+    const ExtractorPlaces places{emptySystem, HKEY_CURRENT_USER, kNoRegistryRecord};
+    SetExtractorPlacesForTesting(&places);
 }
 
 bool PipelineEnvironment::InstallSevenZip(const std::wstring& directory) const {

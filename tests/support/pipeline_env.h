@@ -1,7 +1,7 @@
 // A scratch installation for pipeline tests: an executable directory (so g_exeDir and the 7za.exe
 // beside it are the test's own), a download and a development directory, and settings loaded
-// from there. Program Files lookups are pointed at empty folders so only the test's extractor
-// can be found.
+// from there. Program Files lookups and 7-Zip's registry record are pointed at empty places so only
+// the test's extractor can be found.
 #pragma once
 
 #include "tests/support/test_files.h"
@@ -11,6 +11,9 @@
 class PipelineEnvironment {
   public:
     PipelineEnvironment();
+    ~PipelineEnvironment();
+    PipelineEnvironment(const PipelineEnvironment&) = delete;
+    PipelineEnvironment& operator=(const PipelineEnvironment&) = delete;
 
     const std::wstring& root() const { return root_.path(); }
     std::wstring exeDir() const { return root_ / L"exe"; }
@@ -24,7 +27,7 @@ class PipelineEnvironment {
     void SetDevDir(const std::wstring& devDir);
     void SetDownloadDir(const std::wstring& downloadDir);
 
-    // Leaves only the Windows folders on PATH, so "powershell" cannot be started.
+    // Points the extractor search at an empty system folder, so no PowerShell can be started.
     void HidePowerShell() const;
 
     // Copies the real 7za.exe (build/test-7za.exe) to `directory`\7za.exe; empty: beside the exe.

@@ -96,17 +96,22 @@ TEST(ArchiveExtraction, CommandLinesAreExact) {
     EXPECT_EQ(
         BuildSevenZipCommandLine(L"C:\\Tools\\7za.exe", L"D:\\Down loads\\a b.zip", L"D:\\Down loads\\a b"),
         L"\"C:\\Tools\\7za.exe\" x -y -o\"D:\\Down loads\\a b\" \"D:\\Down loads\\a b.zip\"");
-    EXPECT_EQ(BuildPowerShellCommandLine(L"D:\\Down loads\\a b.zip", L"D:\\Down loads\\a b"),
-              L"powershell -Command \"Expand-Archive -LiteralPath 'D:\\Down loads\\a b.zip' -DestinationPath "
-              L"'D:\\Down loads\\a b' -Force\"");
-    EXPECT_EQ(BuildPowerShellCommandLine(L"D:\\it's.zip", L"D:\\‘it’"),
-              L"powershell -Command \"Expand-Archive -LiteralPath 'D:\\it''s.zip' -DestinationPath "
+    const std::wstring powerShell = L"C:\\Win dows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe";
+    EXPECT_EQ(
+        BuildPowerShellCommandLine(powerShell, L"D:\\Down loads\\a b.zip", L"D:\\Down loads\\a b"),
+        L"\"C:\\Win dows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe\" -Command \"Expand-Archive "
+        L"-LiteralPath 'D:\\Down loads\\a b.zip' -DestinationPath 'D:\\Down loads\\a b' -Force\"");
+    EXPECT_EQ(BuildPowerShellCommandLine(L"P.exe", L"D:\\it's.zip", L"D:\\‘it’"),
+              L"\"P.exe\" -Command \"Expand-Archive -LiteralPath 'D:\\it''s.zip' -DestinationPath "
               L"'D:\\‘‘it’’' -Force\"");
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    EXPECT_EQ(PowerShellPath(), std::wstring(system) + L"\\WindowsPowerShell\\v1.0\\powershell.exe");
     EXPECT_EQ(QuotePowerShellLiteral(L"a'b‚c‛d"), L"'a''b‚‚c‛‛d'");
     EXPECT_EQ(QuotePowerShellLiteral(L""), L"''");
     // No Windows path holds a double quote; one that does is refused rather than passed on.
     EXPECT_EQ(BuildSevenZipCommandLine(L"C:\\7za.exe", L"D:\\a\".zip", L"D:\\a"), L"");
-    EXPECT_EQ(BuildPowerShellCommandLine(L"D:\\a.zip", L"D:\\a\" ; calc ; \""), L"");
+    EXPECT_EQ(BuildPowerShellCommandLine(L"P.exe", L"D:\\a.zip", L"D:\\a\" ; calc ; \""), L"");
 }
 
 TEST(ArchiveExtraction, PowerShellCommandHoldsOnlyTheExtractionForHostilePaths) {
@@ -121,8 +126,8 @@ TEST(ArchiveExtraction, PowerShellCommandHoldsOnlyTheExtractionForHostilePaths) 
     };
     for (const std::wstring& archive : hostile) {
         for (const std::wstring& destination : hostile) {
-            const std::wstring command = BuildPowerShellCommandLine(archive, destination);
-            const std::wstring prefix = L"powershell -Command \"";
+            const std::wstring command = BuildPowerShellCommandLine(L"P.exe", archive, destination);
+            const std::wstring prefix = L"\"P.exe\" -Command \"";
             ASSERT_EQ(command.compare(0, prefix.size(), prefix), 0);
             ASSERT_EQ(command.back(), L'"');
             const std::wstring script = command.substr(prefix.size(), command.size() - prefix.size() - 1);
