@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -288,18 +290,81 @@ TEST_F(ApiServer, ConfigurationRouteRules) {
     file = ConfigFileText();
     EXPECT_NE(file.find(Utf16LeBytes(L"DownloadDir=" + settings_.downloadDir + L"\r\n")), std::string::npos);
 
-    // A value that would add lines to the settings file is not applied.
-    EXPECT_EQ(Send(Post("/api/config", "{\"devDir\":\"C:\\\\x\\r\\nPort=1\",\"autoExtract\":true}")),
-              ExpectedReply(200, kJson, kUpdated));
-    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, true, false, 0)));
-    EXPECT_EQ(ConfigFileText().find(Utf16LeBytes(L"Port=1\r\n")), std::string::npos);
-
     // No JSON at all: both options off, everything else kept. JSON in the query when the body is empty.
     EXPECT_EQ(Send(Post("/api/config", "")), ExpectedReply(200, kJson, kUpdated));
     EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, false, false, 0)));
     EXPECT_EQ(Send("POST /api/config?{\"autoCopyToDev\":true} HTTP/1.1\r\n\r\n"),
               ExpectedReply(200, kJson, kUpdated));
     EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, false, true, 0)));
+}
+
+// Clients write Windows paths with single backslashes, which JSON reads as escapes ("\t", "\n") or
+// cannot read ("\M"); a value that cannot be applied is refused by name and nothing is applied.
+TEST_F(ApiServer, DirectoriesAreTakenAsClientsWriteThemOrRefusedByName) {
+    StartProgram();
+    const std::string base = WideToUtf8(program_.directory());
+    EXPECT_EQ(Send(Post("/api/config", "{\"downloadDir\":\"" + base + "\\tools\\new\",\"devDir\":\"" + base +
+                                           "\\Music\\\",\"autoExtract\":true}")),
+              ExpectedReply(200, kJson, kUpdated));
+    settings_.downloadDir = program_.directory() + L"\\tools\\new";
+    settings_.devDir = program_.directory() + L"\\Music";
+    const std::string status = ExpectedReply(200, kJson, StatusBody(port_, true, false, 0));
+    EXPECT_EQ(Get("/api/status"), status);
+    EXPECT_TRUE(DirectoryExists(settings_.downloadDir));
+
+    const std::string fileBefore = ConfigFileText();
+    const std::string tail = ",\"autoCopyToDev\":true,\"port\":9000}";
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"{\"downloadDir\":\"relative\\\\dir\"" + tail, "downloadDir"},
+        {"{\"downloadDir\":\"D\"" + tail, "downloadDir"},
+        {"{\"downloadDir\":\"D:\"" + tail, "downloadDir"},
+        {"{\"devDir\":\"\\\\\\\\server\"" + tail, "devDir"},
+        {"{\"devDir\":\"C:\\\\" + std::string(300, 'x') + "\"" + tail, "devDir"},
+        // Raw line breaks would add lines, and keys, to the settings file.
+        {"{\"devDir\":\"C:\\\\x\r\nPort=1\"" + tail, "devDir"},
+        // One usable directory does not make a request with an unusable one half-applied.
+        {"{\"downloadDir\":\"" + base + "\\\\elsewhere\",\"devDir\":\"dev\"" + tail, "devDir"},
+    };
+    for (const auto& [body, key] : refused) {
+        EXPECT_EQ(Send(Post("/api/config", body)),
+                  ExpectedReply(400, kJson, "{\"success\":false,\"message\":\"Invalid " + key + "\"}"))
+            << body;
+    }
+    EXPECT_EQ(Get("/api/status"), status);
+    EXPECT_EQ(ConfigFileText(), fileBefore);
+}
+
+// A settings file written in the ANSI code page (by hand, or by an older program) keeps every line
+// and takes a directory that code page cannot hold, across a restart.
+TEST_F(ApiServer, AnAnsiSettingsFileTakesAChineseDirectoryAcrossARestart) {
+    port_ = PickFreePort();
+    ASSERT_NE(port_, 0);
+    const std::string base = WideToUtf8(program_.directory());
+    ASSERT_TRUE(WriteFileBytes(
+        program_.configPath(),
+        "; written by hand\r\n[Settings]\r\nPort=" + std::to_string(port_) + "\r\nDownloadDir=" + base +
+            "\\downloads\r\nDevDir=" + base +
+            "\\dev\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\nNote=kept\r\n[Other]\r\nKey=value\r\n"));
+    ASSERT_TRUE(program_.Start());
+    ASSERT_TRUE(WaitForPortOpen(port_, kServerStartMs));
+    settings_.downloadDir = program_.directory() + L"\\downloads";
+    settings_.devDir = program_.directory() + L"\\\x5F00\x53D1";
+    EXPECT_EQ(Send(Post("/api/config", "{\"devDir\":\"" + JsonPath(settings_.devDir) +
+                                           "\",\"autoExtract\":true,\"autoCopyToDev\":true}")),
+              ExpectedReply(200, kJson, kUpdated));
+    ASSERT_TRUE(program_.RequestExit());
+    DWORD exitCode = 0;
+    ASSERT_TRUE(program_.WaitForExit(kExitWaitMs, &exitCode));
+
+    ASSERT_TRUE(program_.Start());
+    ASSERT_TRUE(WaitForPortOpen(port_, kServerStartMs));
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(port_, true, true, 0)));
+    const std::string file = ConfigFileText();
+    EXPECT_EQ(file.substr(0, 2), "\xFF\xFE");
+    for (const wchar_t* line :
+         {L"; written by hand\r\n", L"Note=kept\r\n", L"[Other]\r\n", L"Key=value\r\n"}) {
+        EXPECT_NE(file.find(Utf16LeBytes(line)), std::string::npos) << WideToUtf8(line);
+    }
 }
 
 TEST_F(ApiServer, ForeignHostIsRefusedOnEveryRoute) {
