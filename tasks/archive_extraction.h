@@ -1,5 +1,5 @@
 // Unpacks a downloaded archive with an external extractor run as a hidden child process: 7-Zip's
-// 7za.exe when one is found, else PowerShell's Expand-Archive.
+// 7za.exe or 7z.exe when one is found, else PowerShell's Expand-Archive (zip files only).
 #pragma once
 
 #include "base/win32.h"
@@ -11,8 +11,10 @@
 // packs on slow disks take minutes; an extractor still busy after this is taken to hang.
 constexpr unsigned kExtractionTimeLimitSeconds = 30 * 60;
 
-// The 7za.exe to use: beside the executable (g_exeDir), then "%ProgramFiles%\7-Zip\7za.exe",
-// then "%ProgramFiles(x86)%\7-Zip\7za.exe"; empty when there is none.
+// The 7-Zip program to use: 7za.exe beside the executable (g_exeDir), in "%ProgramFiles%\7-Zip" or in
+// "%ProgramFiles(x86)%\7-Zip"; then 7z.exe (what a normal 7-Zip installation has) in the same three
+// places; then 7z.exe in the folder 7-Zip's installer recorded (HKLM\SOFTWARE\7-Zip, value Path64,
+// then Path). Empty when there is none.
 std::wstring FindSevenZip();
 
 // "<7za>" x -y -o"<dest>" "<archive>". The process is started without a shell, so only the

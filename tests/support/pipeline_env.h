@@ -30,8 +30,13 @@ class PipelineEnvironment {
     // Points the extractor search at an empty system folder, so no PowerShell can be started.
     void HidePowerShell() const;
 
-    // Copies the real 7za.exe (build/test-7za.exe) to `directory`\7za.exe; empty: beside the exe.
-    bool InstallSevenZip(const std::wstring& directory = std::wstring()) const;
+    // Records `folder` as 7-Zip's installer does (value Path64 or Path), in a registry key of this
+    // environment's own that the extractor search reads instead of HKLM\SOFTWARE\7-Zip.
+    bool RecordSevenZipFolder(const wchar_t* valueName, const std::wstring& folder) const;
+
+    // Copies the real 7za.exe (build/test-7za.exe) to `directory`\`program`; empty: beside the exe.
+    bool InstallSevenZip(const std::wstring& directory = std::wstring(),
+                         const wchar_t* program = L"7za.exe") const;
     // Puts the stand-in extractor at `directory`\7za.exe, told to sleep and exit so.
     bool InstallFakeExtractor(unsigned sleepMs, int exitCode,
                               const std::wstring& directory = std::wstring()) const;
@@ -40,6 +45,7 @@ class PipelineEnvironment {
 
   private:
     TempDir root_;
+    std::wstring registryKey_;
 };
 
 // The real 7za.exe the test run provides, next to the test programs.

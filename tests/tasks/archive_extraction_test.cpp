@@ -151,6 +151,25 @@ TEST(ArchiveExtraction, PowerShellCommandHoldsOnlyTheExtractionForHostilePaths) 
 TEST(ArchiveExtraction, SevenZipIsLookedForBesideTheExeThenInProgramFiles) {
     PipelineEnvironment env;
     EXPECT_EQ(FindSevenZip(), L"");
+    // A full 7-Zip installation has 7z.exe, and its installer records its folder (with a trailing
+    // backslash). Each step below installs one that must win over all before it.
+    const std::wstring recorded = env.root() + L"\\Tools\\7-Zip";
+    ASSERT_TRUE(env.RecordSevenZipFolder(L"Path", recorded + L"\\"));
+    ASSERT_TRUE(env.RecordSevenZipFolder(L"Path64", env.root() + L"\\Tools64\\7-Zip\\"));
+    EXPECT_EQ(FindSevenZip(), L"");  // recorded, but neither folder holds 7z.exe
+    ASSERT_TRUE(env.InstallSevenZip(recorded, L"7z.exe"));
+    EXPECT_EQ(FindSevenZip(), recorded + L"\\7z.exe");
+    ASSERT_TRUE(env.InstallSevenZip(env.root() + L"\\Tools64\\7-Zip", L"7z.exe"));
+    EXPECT_EQ(FindSevenZip(), env.root() + L"\\Tools64\\7-Zip\\7z.exe");
+    for (const std::wstring& folder :
+         {env.programFilesX86() + L"\\7-Zip", env.programFiles() + L"\\7-Zip", env.exeDir()}) {
+        ASSERT_TRUE(env.InstallSevenZip(folder, L"7z.exe"));
+        EXPECT_EQ(FindSevenZip(), folder + L"\\7z.exe");
+    }
+    // A folder of the name is no program.
+    CreateDirectoryRecursive(env.programFilesX86() + L"\\7-Zip\\7za.exe");
+    EXPECT_EQ(FindSevenZip(), env.exeDir() + L"\\7z.exe");
+    RemoveDirectoryW((env.programFilesX86() + L"\\7-Zip\\7za.exe").c_str());
     ASSERT_TRUE(env.InstallFakeExtractor(0, 0, env.programFilesX86() + L"\\7-Zip"));
     EXPECT_EQ(FindSevenZip(), env.programFilesX86() + L"\\7-Zip\\7za.exe");
     ASSERT_TRUE(env.InstallFakeExtractor(0, 0, env.programFiles() + L"\\7-Zip"));
