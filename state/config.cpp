@@ -6,6 +6,7 @@
 #include "base/win32.h"
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -18,6 +19,7 @@ constexpr size_t kMinDirValueChars = 2;
 // A settings file larger than this is not one this program wrote; it is not converted.
 constexpr LONGLONG kMaxConvertedFileBytes = 1024 * 1024;
 constexpr const wchar_t* kConvertingSuffix = L".converting";
+constexpr const char* kUtf8Mark = "\xEF\xBB\xBF";
 
 bool StartsWithBytes(const std::string& bytes, const char* prefix) {
     return bytes.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
@@ -74,28 +76,35 @@ bool FitsAnsiCodePage(const std::wstring& text) {
     return length > 0 && !usedDefault;
 }
 
-bool HasByteOrderMark(const std::string& bytes) {
-    return StartsWithBytes(bytes, "\xFF\xFE") || StartsWithBytes(bytes, "\xFE\xFF") ||
-           StartsWithBytes(bytes, "\xEF\xBB\xBF");
+// Files starting with a UTF-16 byte-order mark are kept in UTF-16 by the profile functions.
+bool IsUtf16File(const std::string& bytes) {
+    return StartsWithBytes(bytes, "\xFF\xFE") || StartsWithBytes(bytes, "\xFE\xFF");
 }
 
-// A settings file written by hand or by an older program has no byte-order mark, so the profile
-// functions keep writing it in the ANSI code page, and a directory that code page cannot hold
-// comes back as question marks. Such a file is rewritten as UTF-16LE with every line kept, through
-// a temporary file, so the settings are never lost half-way.
+// A settings file written by hand or by an older program has no UTF-16 byte-order mark, so the
+// profile functions keep writing it in the ANSI code page, and a directory that code page cannot
+// hold comes back as question marks. Such a file is rewritten as UTF-16LE with every line kept
+// (decoded from the ANSI code page, or from UTF-8 after a UTF-8 byte-order mark, which Windows'
+// profile functions do not read), through a temporary file, so the settings are never lost
+// half-way.
 void ConvertConfigFileToUnicode(const std::wstring& path) {
     // The profile functions may hold changes of their own in a cache; they go to the file first.
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
     std::string bytes;
-    if (!ReadSmallFile(path, &bytes) || HasByteOrderMark(bytes)) {
+    if (!ReadSmallFile(path, &bytes) || IsUtf16File(bytes)) {
         return;
+    }
+    UINT codePage = CP_ACP;
+    if (StartsWithBytes(bytes, kUtf8Mark)) {
+        codePage = CP_UTF8;
+        bytes.erase(0, std::char_traits<char>::length(kUtf8Mark));
     }
     std::wstring text;
     if (!bytes.empty()) {
         const int length =
-            MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+            MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
         text.resize(static_cast<size_t>(length));
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
+        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
     }
     const std::wstring temporary = path + kConvertingSuffix;
     {
