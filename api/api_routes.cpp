@@ -3,6 +3,7 @@
 #include "api/json_text.h"
 #include "api/status_page.h"
 #include "base/text_convert.h"
+#include "base/text_util.h"
 #include "state/config.h"
 #include "state/window_requests.h"
 #include "tasks/task_creation.h"
@@ -52,24 +53,28 @@ std::string BuildStatusText(const AppConfig& config, size_t taskCount) {
     return text;
 }
 
-// A directory value from the posted JSON, decoded, as a path; false when it must not be applied.
-// Control characters would break the line structure of the settings file (a value could add keys
-// of its own), and an over-long value would be read back truncated.
-bool DirectoryFromJson(const std::string& rawValue, std::wstring* directory) {
+enum class DirectoryValue { Absent, Usable, Unusable };
+
+// A directory value from the posted JSON. Many clients write Windows paths with single
+// backslashes ("D:\tools\new"), which JSON reads as escapes (a tab and a newline here) or cannot
+// read at all ("\M"): when decoding fails or would give a control character, the value is taken
+// exactly as sent. A value ending in a backslash ends the JSON string there (a backslash does not
+// protect the quote), so "D:\tools\" and the strict "D:\\tools\\" both mean D:\tools; trailing
+// separators are dropped (a drive root keeps its one).
+DirectoryValue DirectoryFromJson(const std::string& rawValue, std::wstring* directory) {
     if (rawValue.empty()) {
-        return false;
+        return DirectoryValue::Absent;
     }
-    const std::wstring path = Utf8ToWide(JsonUnescape(rawValue));
-    if (path.empty() || path.size() > kMaxDirectoryChars) {
-        return false;
+    std::string text;
+    if (!JsonUnescape(rawValue, &text) || HasControlCharacter(text)) {
+        text = rawValue;
     }
-    for (const wchar_t ch : path) {
-        if (ch < 0x20 || ch == 0x7F) {
-            return false;
-        }
-    }
-    *directory = path;
-    return true;
+    *directory = TrimDirectorySeparators(Utf8ToWide(text));
+    return IsUsableDirectory(*directory) ? DirectoryValue::Usable : DirectoryValue::Unusable;
+}
+
+HttpReply InvalidSetting(const char* key) {
+    return JsonReply(400, std::string("{\"success\":false,\"message\":\"Invalid ") + key + "\"}");
 }
 
 }  // namespace
@@ -141,9 +146,18 @@ HttpReply HandleApiStatus(const HttpRequest&) {
 HttpReply HandleApiConfig(const HttpRequest& request) {
     const std::string& json = request.body.empty() ? request.query : request.body;
     std::wstring downloadDir;
-    const bool hasDownloadDir = DirectoryFromJson(GetJsonValue(json, "downloadDir"), &downloadDir);
+    const DirectoryValue downloadValue = DirectoryFromJson(GetJsonValue(json, "downloadDir"), &downloadDir);
     std::wstring devDir;
-    const bool hasDevDir = DirectoryFromJson(GetJsonValue(json, "devDir"), &devDir);
+    const DirectoryValue devValue = DirectoryFromJson(GetJsonValue(json, "devDir"), &devDir);
+    // Nothing of a request is applied when one of its directories cannot be.
+    if (downloadValue == DirectoryValue::Unusable) {
+        return InvalidSetting("downloadDir");
+    }
+    if (devValue == DirectoryValue::Unusable) {
+        return InvalidSetting("devDir");
+    }
+    const bool hasDownloadDir = downloadValue == DirectoryValue::Usable;
+    const bool hasDevDir = devValue == DirectoryValue::Usable;
     const bool autoExtract = GetJsonBool(json, "autoExtract");
     const bool autoCopyToDev = GetJsonBool(json, "autoCopyToDev");
     int port = 0;

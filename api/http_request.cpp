@@ -53,6 +53,10 @@ HeaderBlockInfo ScanHeaderBlock(const std::string& raw) {
             info.hostHeaders.push_back(TrimBlanks(HeaderValue(line)));
         } else if (StartsWith(lower, "origin:")) {
             info.originHeaders.push_back(TrimBlanks(HeaderValue(line)));
+        } else if (StartsWith(lower, "sec-fetch-site:")) {
+            info.fetchSiteHeaders.push_back(TrimBlanks(HeaderValue(line)));
+        } else if (StartsWith(lower, "referer:")) {
+            info.refererHeaders.push_back(TrimBlanks(HeaderValue(line)));
         }
         if (lineEnd == std::string::npos) {
             return info;
@@ -111,6 +115,8 @@ bool ParseHttpRequest(const std::string& raw, HttpRequest* request) {
     HeaderBlockInfo headers = ScanHeaderBlock(raw);
     request->hostHeaders = std::move(headers.hostHeaders);
     request->originHeaders = std::move(headers.originHeaders);
+    request->fetchSiteHeaders = std::move(headers.fetchSiteHeaders);
+    request->refererHeaders = std::move(headers.refererHeaders);
     if (!headers.contentLengthText.empty() && headers.bodyStart != std::string::npos) {
         const long long length = ParseLeadingInteger(headers.contentLengthText);
         // Only a body that arrived whole is taken; the server never hands over a shorter one.

@@ -15,10 +15,13 @@ struct HttpRequest {
     std::string body;    // the Content-Length bytes after the header block
     // URL-decoded pairs of query and body; a later key (so a body key) replaces an earlier one.
     std::map<std::string, std::string> params;
-    // Every Host and Origin header value, trimmed, in the order sent. Kept apart from the other
-    // headers because the server refuses requests from foreign sites by them.
+    // Every Host, Origin, Sec-Fetch-Site and Referer header value, trimmed, in the order sent.
+    // Kept apart from the other headers because the server refuses requests from foreign sites by
+    // them.
     std::vector<std::string> hostHeaders;
     std::vector<std::string> originHeaders;
+    std::vector<std::string> fetchSiteHeaders;
+    std::vector<std::string> refererHeaders;
 };
 
 // What the header block of a raw request says, as far as it arrived.
@@ -30,6 +33,8 @@ struct HeaderBlockInfo {
     std::string contentLengthText;
     std::vector<std::string> hostHeaders;
     std::vector<std::string> originHeaders;
+    std::vector<std::string> fetchSiteHeaders;
+    std::vector<std::string> refererHeaders;
 };
 
 // Reads the header lines after the request line. A line that is empty or only "\r" ends them.

@@ -35,7 +35,7 @@ HttpReply AnswerHttpRequest(const ReceivedRequest& received) {
         return Reply(200, kTextType, "");
     }
     const Route* route = FindRoute(request);
-    if (route && route->changesState && !HasAllowedOrigin(request)) {
+    if (route && !HasAllowedSender(request, route->changesState)) {
         return Reply(403, "application/json", "{\"success\":false,\"message\":\"Forbidden origin\"}");
     }
     if (!route) {

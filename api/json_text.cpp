@@ -2,6 +2,7 @@
 #include "base/text_util.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -145,61 +146,34 @@ bool GetJsonBool(const std::string& json, const std::string& key) {
     return value == "true" || value == "1";
 }
 
-std::string JsonUnescape(const std::string& raw) {
-    std::string out;
-    out.reserve(raw.size());
+bool JsonUnescape(const std::string& raw, std::string* out) {
+    out->clear();
+    out->reserve(raw.size());
     for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] != '\\' || i + 1 >= raw.size()) {
-            out += raw[i];
+        if (raw[i] != '\\') {
+            *out += raw[i];
             continue;
         }
-        const char next = raw[i + 1];
-        switch (next) {
-            case '\\':
-                out += '\\';
-                ++i;
-                break;
-            case '/':
-                out += '/';
-                ++i;
-                break;
-            case '"':
-                out += '"';
-                ++i;
-                break;
-            case 'b':
-                out += '\b';
-                ++i;
-                break;
-            case 'f':
-                out += '\f';
-                ++i;
-                break;
-            case 'n':
-                out += '\n';
-                ++i;
-                break;
-            case 'r':
-                out += '\r';
-                ++i;
-                break;
-            case 't':
-                out += '\t';
-                ++i;
-                break;
-            case 'u': {
-                const size_t consumed = DecodeUnicodeEscape(raw, i + 1, &out);
-                if (consumed == 0) {
-                    out += raw[i];
-                } else {
-                    i += consumed;
-                }
-                break;
-            }
-            default:
-                out += raw[i];
-                break;
+        if (i + 1 >= raw.size()) {
+            return false;
         }
+        const char next = raw[i + 1];
+        const char* const simple = "\\/\"bfnrt";
+        const char* const decoded = "\\/\"\b\f\n\r\t";
+        const char* found = std::strchr(simple, next);
+        if (next != '\0' && found) {
+            *out += decoded[found - simple];
+            ++i;
+            continue;
+        }
+        if (next != 'u') {
+            return false;
+        }
+        const size_t consumed = DecodeUnicodeEscape(raw, i + 1, out);
+        if (consumed == 0) {
+            return false;
+        }
+        i += consumed;
     }
-    return out;
+    return true;
 }

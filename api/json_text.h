@@ -17,7 +17,7 @@ std::string GetJsonValue(const std::string& json, const std::string& key);
 bool GetJsonBool(const std::string& json, const std::string& key);
 
 // Decodes the JSON escapes of a raw string value from GetJsonValue (\\ \/ \" \b \f \n \r \t and
-// \uXXXX, surrogate pairs included) to UTF-8. A backslash before any other character, or before a
-// malformed \u, is kept with that character, so a Windows path sent with single backslashes
-// ("D:\Games") survives as it was typed.
-std::string JsonUnescape(const std::string& raw);
+// \uXXXX, surrogate pairs included; a lone surrogate becomes U+FFFD) to UTF-8 in *out. False when
+// the value holds an escape JSON does not know (a Windows path typed with single backslashes,
+// "D:\Music"), a malformed \u or a backslash at its end; *out is then incomplete.
+bool JsonUnescape(const std::string& raw, std::string* out);

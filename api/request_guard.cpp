@@ -36,6 +36,40 @@ bool IsLoopbackAuthority(const std::string& authority) {
     return false;
 }
 
+// A browser's word that the request comes from a page of another site ("same-site" is another
+// origin on the same registrable domain, e.g. another port of 127.0.0.1 or a sibling subdomain).
+bool IsMarkedForeign(const HttpRequest& request) {
+    for (const std::string& site : request.fetchSiteHeaders) {
+        const std::string lower = LowerAscii(site);
+        if (lower == "cross-site" || lower == "same-site") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// "scheme://authority" of a URL; empty when it has no "://".
+std::string OriginOfUrl(const std::string& url) {
+    const size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) {
+        return std::string();
+    }
+    const size_t authorityEnd = url.find_first_of("/?#", schemeEnd + 3);
+    return url.substr(0, authorityEnd);
+}
+
+bool HasAllowedReferer(const HttpRequest& request) {
+    if (request.refererHeaders.empty()) {
+        return false;
+    }
+    for (const std::string& referer : request.refererHeaders) {
+        if (!IsAllowedOriginValue(OriginOfUrl(referer))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsLoopbackHostValue(const std::string& host) {
@@ -76,4 +110,14 @@ bool HasAllowedOrigin(const HttpRequest& request) {
         }
     }
     return true;
+}
+
+bool HasAllowedSender(const HttpRequest& request, bool changesState) {
+    if (!HasAllowedOrigin(request)) {
+        return false;
+    }
+    if (!changesState || !IsMarkedForeign(request)) {
+        return true;
+    }
+    return !request.originHeaders.empty() || HasAllowedReferer(request);
 }

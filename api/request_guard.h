@@ -1,6 +1,8 @@
 // Refusals that keep web pages the user visits from using the loopback API: a foreign Host header
-// (DNS rebinding: any site can point a name at 127.0.0.1) and, on the routes that change state, a
-// foreign Origin header (a page's simple cross-site POST needs no preflight).
+// (DNS rebinding: any site can point a name at 127.0.0.1), a foreign Origin header (a page's simple
+// cross-site POST needs no preflight, and a page's fetch may read the settings and the task list)
+// and, on the routes that change state, a browser's mark of another site without an allowed origin
+// (an <img src> or a plain link carries no Origin header at all).
 #pragma once
 
 #include "api/http_request.h"
@@ -21,3 +23,8 @@ bool IsStateChangingRequest(const HttpRequest& request);
 
 // True when the request carries no Origin header, or every one is allowed.
 bool HasAllowedOrigin(const HttpRequest& request);
+
+// True when the page (or program) that sent the request may use a route: every Origin is allowed,
+// and when the route changes state and a Sec-Fetch-Site header says "cross-site" or "same-site",
+// the request also names an allowed origin: its Origin or, with none, its Referer's.
+bool HasAllowedSender(const HttpRequest& request, bool changesState);

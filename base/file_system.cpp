@@ -73,6 +73,45 @@ std::wstring ExecutableDirectory() {
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
+namespace {
+
+// GetSystemDirectoryW and GetWindowsDirectoryW share this contract: the length copied, or the
+// buffer size needed (terminator included) when the buffer is too small, or 0 on failure.
+std::wstring SystemFolder(UINT (*query)(LPWSTR, UINT)) {
+    std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
+    UINT length = query(buffer.data(), static_cast<UINT>(buffer.size()));
+    if (length >= buffer.size()) {
+        buffer.assign(length + 1, L'\0');
+        length = query(buffer.data(), static_cast<UINT>(buffer.size()));
+    }
+    if (length == 0 || length >= buffer.size()) {
+        return std::wstring();
+    }
+    std::wstring folder(buffer.data(), length);
+    while (!folder.empty() && folder.back() == L'\\') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+UINT QuerySystemDirectory(LPWSTR buffer, UINT size) {
+    return GetSystemDirectoryW(buffer, size);
+}
+
+UINT QueryWindowsDirectory(LPWSTR buffer, UINT size) {
+    return GetWindowsDirectoryW(buffer, size);
+}
+
+}  // namespace
+
+std::wstring SystemDirectory() {
+    return SystemFolder(QuerySystemDirectory);
+}
+
+std::wstring WindowsDirectory() {
+    return SystemFolder(QueryWindowsDirectory);
+}
+
 std::wstring TempDirectory() {
     std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
     DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());

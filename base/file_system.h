@@ -22,6 +22,12 @@ std::wstring ParentDirectory(const std::wstring& path);
 std::wstring ExecutablePath();
 // The folder holding the running executable, without a trailing separator; empty when unknown.
 std::wstring ExecutableDirectory();
+// The system folder ("C:\Windows\System32") and the Windows folder ("C:\Windows"), without a
+// trailing separator; empty when the system cannot say. Programs of the system are started by
+// their full path in these, so that a file of the same name in the program's own folder or the
+// working directory is never started instead.
+std::wstring SystemDirectory();
+std::wstring WindowsDirectory();
 // The user's temporary folder, ending with "\"; empty when the system cannot say.
 std::wstring TempDirectory();
 

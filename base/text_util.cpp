@@ -12,3 +12,13 @@ std::string LowerAscii(std::string text) {
     }
     return text;
 }
+
+bool HasControlCharacter(const std::string& text) {
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte < 0x20 || byte == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}

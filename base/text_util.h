@@ -7,6 +7,8 @@
 bool StartsWith(const std::string& text, const std::string& prefix);
 // ASCII letters lowered; every other byte, UTF-8 included, unchanged.
 std::string LowerAscii(std::string text);
+// True when `text` holds a byte below 0x20 or DEL.
+bool HasControlCharacter(const std::string& text);
 
 // UTF-16 surrogate halves, for cutting texts without splitting a character.
 constexpr bool IsHighSurrogate(unsigned unit) {

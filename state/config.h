@@ -18,6 +18,17 @@ constexpr const wchar_t* kConfigSection = L"Settings";
 // every place that accepts a directory holds it to this.
 constexpr size_t kMaxDirectoryChars = 259;
 
+// A directory value without trailing separators ("D:\tools\" is "D:\tools"), except the one of a
+// drive root ("D:\" stays, since "D:" alone means the drive's current directory). Every place
+// that stores a directory stores it so, as paths are built by appending "\" and a name.
+std::wstring TrimDirectorySeparators(std::wstring path);
+
+// True for a directory value the settings may hold: an absolute path ("X:\...", "X:/..." or
+// "\\server\share..."), at most kMaxDirectoryChars long, with no control character (which would
+// break the line structure of the settings file). A relative value would make tasks write
+// relative to the working directory or the root of the current drive.
+bool IsUsableDirectory(const std::wstring& path);
+
 struct AppConfig {
     int port = kDefaultPort;
     std::wstring downloadDir = kDefaultDownloadDir;

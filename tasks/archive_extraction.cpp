@@ -27,6 +27,50 @@ constexpr const char* kTimedOutText = "Extraction did not finish in time";
 constexpr const char* kWaitFailedText = "Extraction could not be waited for";
 constexpr const char* kNothingExtractedText = "Extraction produced no files";
 constexpr const char* kStoppedText = "Extraction stopped: the program is ending";
+constexpr const wchar_t* kPowerShellBelowSystem = L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+constexpr const wchar_t* kSevenZipRegistryKey = L"SOFTWARE\\7-Zip";
+constexpr const wchar_t* kStandAloneSevenZip = L"7za.exe";
+constexpr const wchar_t* kInstalledSevenZip = L"7z.exe";
+// A folder value longer than this (in bytes, UTF-16) is no folder and is not read.
+constexpr DWORD kMaxRegistryFolderBytes = 32768 * sizeof(wchar_t);
+
+// Set only by tests, before any extraction runs.
+ExtractorPlaces g_placesOverride = {std::wstring(), nullptr, std::wstring()};
+bool g_placesOverridden = false;
+
+// A folder recorded as a string value of `root`\`subKey` (7-Zip's installer writes "C:\...\7-Zip\"),
+// without trailing separators; empty when there is none.
+std::wstring ReadRegistryFolder(HKEY root, const std::wstring& subKey, const wchar_t* valueName) {
+    UniqueRegKey key;
+    if (!root || RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.receive()) !=
+                     ERROR_SUCCESS) {
+        return std::wstring();
+    }
+    DWORD bytes = 0;
+    if (RegGetValueW(key.get(), nullptr, valueName, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
+            ERROR_SUCCESS ||
+        bytes > kMaxRegistryFolderBytes) {
+        return std::wstring();
+    }
+    std::vector<wchar_t> value(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegGetValueW(key.get(), nullptr, valueName, RRF_RT_REG_SZ, nullptr, value.data(), &bytes) !=
+        ERROR_SUCCESS) {
+        return std::wstring();
+    }
+    std::wstring folder(value.data());
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+ExtractorPlaces CurrentPlaces() {
+    if (g_placesOverridden) {
+        return g_placesOverride;
+    }
+    return ExtractorPlaces{SystemDirectory(), HKEY_LOCAL_MACHINE, kSevenZipRegistryKey};
+}
 
 bool HasEntries(const std::wstring& directory) {
     WIN32_FIND_DATAW data = {};
@@ -84,16 +128,30 @@ int ExtractionEstimate(unsigned second) {
 }
 
 std::wstring FindSevenZip() {
-    std::vector<std::wstring> candidates;
-    candidates.push_back(g_exeDir + L"\\7za.exe");
+    std::vector<std::wstring> folders;
+    folders.push_back(g_exeDir);
     for (const wchar_t* variable : {L"ProgramFiles", L"ProgramFiles(x86)"}) {
         const std::wstring folder = ReadEnvironmentVariable(variable);
         if (!folder.empty()) {
-            candidates.push_back(folder + L"\\7-Zip\\7za.exe");
+            folders.push_back(folder + L"\\7-Zip");
+        }
+    }
+    // The stand-alone 7za.exe first, then the full 7-Zip's 7z.exe, which takes the same command line.
+    std::vector<std::wstring> candidates;
+    for (const wchar_t* program : {kStandAloneSevenZip, kInstalledSevenZip}) {
+        for (const std::wstring& folder : folders) {
+            candidates.push_back(folder + L"\\" + program);
+        }
+    }
+    const ExtractorPlaces places = CurrentPlaces();
+    for (const wchar_t* value : {L"Path64", L"Path"}) {
+        const std::wstring folder = ReadRegistryFolder(places.registryRoot, places.registryKey, value);
+        if (!folder.empty()) {
+            candidates.push_back(folder + L"\\" + kInstalledSevenZip);
         }
     }
     for (const std::wstring& candidate : candidates) {
-        if (PathExists(candidate)) {
+        if (IsRegularFile(candidate)) {
             return candidate;
         }
     }
@@ -120,12 +178,18 @@ std::wstring QuotePowerShellLiteral(const std::wstring& text) {
     return quoted;
 }
 
-std::wstring BuildPowerShellCommandLine(const std::wstring& archive, const std::wstring& destination) {
-    if (HasDoubleQuote(archive) || HasDoubleQuote(destination)) {
+std::wstring PowerShellPath() {
+    return CurrentPlaces().systemDir + kPowerShellBelowSystem;
+}
+
+std::wstring BuildPowerShellCommandLine(const std::wstring& powerShell, const std::wstring& archive,
+                                        const std::wstring& destination) {
+    if (HasDoubleQuote(powerShell) || HasDoubleQuote(archive) || HasDoubleQuote(destination)) {
         return std::wstring();
     }
-    return L"powershell -Command \"Expand-Archive -LiteralPath " + QuotePowerShellLiteral(archive) +
-           L" -DestinationPath " + QuotePowerShellLiteral(destination) + L" -Force\"";
+    return L"\"" + powerShell + L"\" -Command \"Expand-Archive -LiteralPath " +
+           QuotePowerShellLiteral(archive) + L" -DestinationPath " + QuotePowerShellLiteral(destination) +
+           L" -Force\"";
 }
 
 bool ExtractArchive(const std::wstring& archive, const std::wstring& destination, ProgressCallback progress,
@@ -133,7 +197,7 @@ bool ExtractArchive(const std::wstring& archive, const std::wstring& destination
     CreateDirectoryRecursive(destination);
     const std::wstring sevenZip = FindSevenZip();
     const std::wstring commandLine = sevenZip.empty()
-                                         ? BuildPowerShellCommandLine(archive, destination)
+                                         ? BuildPowerShellCommandLine(PowerShellPath(), archive, destination)
                                          : BuildSevenZipCommandLine(sevenZip, archive, destination);
     if (commandLine.empty()) {
         error = kUnsafePathText;
@@ -195,4 +259,9 @@ bool ExtractArchive(const std::wstring& archive, const std::wstring& destination
         progress(100);
     }
     return true;
+}
+
+void SetExtractorPlacesForTesting(const ExtractorPlaces* places) {
+    g_placesOverridden = places != nullptr;
+    g_placesOverride = places ? *places : ExtractorPlaces{std::wstring(), nullptr, std::wstring()};
 }

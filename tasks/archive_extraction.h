@@ -1,7 +1,8 @@
 // Unpacks a downloaded archive with an external extractor run as a hidden child process: 7-Zip's
-// 7za.exe when one is found, else PowerShell's Expand-Archive.
+// 7za.exe or 7z.exe when one is found, else PowerShell's Expand-Archive (zip files only).
 #pragma once
 
+#include "base/win32.h"
 #include "tasks/progress_callback.h"
 
 #include <string>
@@ -10,8 +11,10 @@
 // packs on slow disks take minutes; an extractor still busy after this is taken to hang.
 constexpr unsigned kExtractionTimeLimitSeconds = 30 * 60;
 
-// The 7za.exe to use: beside the executable (g_exeDir), then "%ProgramFiles%\7-Zip\7za.exe",
-// then "%ProgramFiles(x86)%\7-Zip\7za.exe"; empty when there is none.
+// The 7-Zip program to use: 7za.exe beside the executable (g_exeDir), in "%ProgramFiles%\7-Zip" or in
+// "%ProgramFiles(x86)%\7-Zip"; then 7z.exe (what a normal 7-Zip installation has) in the same three
+// places; then 7z.exe in the folder 7-Zip's installer recorded (HKLM\SOFTWARE\7-Zip, value Path64,
+// then Path). Empty when there is none.
 std::wstring FindSevenZip();
 
 // "<7za>" x -y -o"<dest>" "<archive>". The process is started without a shell, so only the
@@ -20,10 +23,16 @@ std::wstring FindSevenZip();
 std::wstring BuildSevenZipCommandLine(const std::wstring& sevenZip, const std::wstring& archive,
                                       const std::wstring& destination);
 
-// powershell -Command "Expand-Archive -LiteralPath '<archive>' -DestinationPath '<dest>' -Force".
+// The PowerShell the extraction falls back to, by its full path in the system folder:
+// "<system>\WindowsPowerShell\v1.0\powershell.exe". Started by bare name, the program's own folder
+// and the working directory would be searched first.
+std::wstring PowerShellPath();
+
+// "<powershell>" -Command "Expand-Archive -LiteralPath '<archive>' -DestinationPath '<dest>' -Force".
 // Both paths are PowerShell single-quoted literals (see QuotePowerShellLiteral); a double quote
 // makes the result empty.
-std::wstring BuildPowerShellCommandLine(const std::wstring& archive, const std::wstring& destination);
+std::wstring BuildPowerShellCommandLine(const std::wstring& powerShell, const std::wstring& archive,
+                                        const std::wstring& destination);
 
 // 'text' with every single-quote character doubled. PowerShell ends a single-quoted string at
 // any of ' U+2018 U+2019 U+201A U+201B, and reads nothing inside one ($, ;, & and ` are plain
@@ -42,3 +51,13 @@ int ExtractionEstimate(unsigned second);
 // (it is then ended).
 bool ExtractArchive(const std::wstring& archive, const std::wstring& destination, ProgressCallback progress,
                     std::string& error, unsigned timeLimitSeconds = kExtractionTimeLimitSeconds);
+
+// Test seam: the system places the extractor search reads. `systemDir` holds PowerShell (see
+// PowerShellPath); `registryRoot`\`registryKey` is where 7-Zip's installer records its folder.
+struct ExtractorPlaces {
+    std::wstring systemDir;
+    HKEY registryRoot;
+    std::wstring registryKey;
+};
+// Null restores the real places: SystemDirectory() and HKEY_LOCAL_MACHINE\SOFTWARE\7-Zip.
+void SetExtractorPlacesForTesting(const ExtractorPlaces* places);

@@ -102,8 +102,8 @@ bool MoveItemByCopy(const std::wstring& source, const std::wstring& destination,
         if (!CopyFileW(source.c_str(), destination.c_str(), TRUE)) {
             return false;
         }
-        DeleteFileW(source.c_str());
-        return true;
+        // A source that cannot be deleted is still there: the item was copied, not moved.
+        return DeleteFileW(source.c_str()) != FALSE;
     }
     if (PathExists(destination)) {
         return false;
@@ -113,8 +113,9 @@ bool MoveItemByCopy(const std::wstring& source, const std::wstring& destination,
         RemoveDirectoryTree(destination);
         return false;
     }
-    RemoveDirectoryTree(source);
-    return true;
+    // The copy stays: files already removed from the source now live only there. The entry is
+    // not reported as moved while part of it is still in the source.
+    return RemoveDirectoryTree(source);
 }
 
 bool MoveItem(const std::wstring& source, const std::wstring& destination, bool isDirectory) {
@@ -122,7 +123,12 @@ bool MoveItem(const std::wstring& source, const std::wstring& destination, bool 
         return true;
     }
     const DWORD lastError = GetLastError();
-    DebugTrace(L"MoveItem: rename of %ls failed (%lu), copying", source.c_str(), lastError);
+    DebugTrace(L"MoveItem: rename of %ls failed (%lu)", source.c_str(), lastError);
+    // Only another drive is a reason to copy. Any other failure (a file another process still
+    // has open for writing, a lock, no access) would copy it half-written and count it as moved.
+    if (lastError != ERROR_NOT_SAME_DEVICE) {
+        return false;
+    }
     return MoveItemByCopy(source, destination, isDirectory);
 }
 

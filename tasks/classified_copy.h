@@ -25,14 +25,16 @@ struct ClassifiedCopyResult {
 // claim the same destination.
 ClassifiedCopyResult ClassifiedCopy(const std::wstring& sourceDir, const std::wstring& devDir);
 
-// Moves a file or directory to `destination`, which must not exist. When a plain rename is not
-// possible (another drive) it copies instead: a file is copied without overwriting and the source
-// deleted; a directory is copied completely (see CopyDirectoryTree) and only then is the source
-// tree removed. An incomplete copy is removed again and the source kept. True when the item is now
-// at the destination.
+// Moves a file or directory to `destination`, which must not exist. Only when the rename fails
+// because the destination is on another drive (ERROR_NOT_SAME_DEVICE) does it copy instead; any
+// other failure leaves the item where it is. The copy: a file is copied without overwriting and
+// the source deleted; a directory is copied completely (see CopyDirectoryTree) and only then is the
+// source tree removed. An incomplete copy is removed again and the source kept. True when the item
+// is now at the destination and gone from the source.
 bool MoveItem(const std::wstring& source, const std::wstring& destination, bool isDirectory);
 
-// The copy half of MoveItem, also used when the rename is known to fail.
+// The copy half of MoveItem, also used when the rename is known to fail. False also when the source
+// could not be removed (fully) after a complete copy; the copy then stays.
 bool MoveItemByCopy(const std::wstring& source, const std::wstring& destination, bool isDirectory);
 
 // Copies the tree at `source` into `destination` (created if missing), every file included, names

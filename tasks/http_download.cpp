@@ -18,7 +18,13 @@
 namespace {
 
 constexpr const wchar_t* kUserAgent = L"TarnDownloader/1.0";
-constexpr DWORD kFirstErrorStatus = 400;
+// Only a 2xx reply carries the file. A redirect WinHTTP hands back instead of following (its
+// default policy refuses https to http) must not be saved as the archive, nor a 204 or 205, which
+// by definition carry no body.
+constexpr DWORD kFirstSuccessStatus = 200;
+constexpr DWORD kLastSuccessStatus = 299;
+constexpr DWORD kNoContentStatus = 204;
+constexpr DWORD kResetContentStatus = 205;
 
 constexpr const char* kInvalidUrlText = "Invalid URL format";
 constexpr const char* kCreateFileText = "Failed to create local file";
@@ -109,7 +115,8 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
     }
     const UniqueInternet& request = get.request;
     const DWORD status = QueryStatusCode(request.get());
-    if (status >= kFirstErrorStatus) {
+    if (status < kFirstSuccessStatus || status > kLastSuccessStatus || status == kNoContentStatus ||
+        status == kResetContentStatus) {
         error = FormatHttpStatusError(status);
         return false;
     }

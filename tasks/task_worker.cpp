@@ -7,6 +7,7 @@
 #include "state/program_exit.h"
 #include "tasks/archive_extraction.h"
 #include "tasks/classified_copy.h"
+#include "tasks/extraction_folder.h"
 #include "tasks/http_download.h"
 
 #include <objbase.h>
@@ -18,6 +19,7 @@ namespace {
 
 constexpr const char* kCopyFailedText = "Failed to copy file to development directory";
 constexpr const char* kInternalErrorText = "Internal error";
+constexpr const char* kNoExtractionFolderText = "Failed to create extraction folder";
 
 // The shell may hand the verb to COM objects, which need the calling thread in an apartment.
 void OpenFolderInFileManager(const std::wstring& folder) {
@@ -106,10 +108,16 @@ void RunPipeline(const TaskRef& ref) {
     std::wstring extractDir;
     if (extractConfig.autoExtract) {
         UpdateTaskStatus(ref, TaskStatus::Extracting, 0, std::string());
-        extractDir = extractConfig.downloadDir + L"\\" + name;
+        // The copy stage sweeps the whole folder, so it must hold only what this archive put there.
+        extractDir = ClaimExtractionFolder(extractConfig.downloadDir, name, task.filePath);
+        if (extractDir.empty()) {
+            ReportFailure(ref, kNoExtractionFolderText);
+            return;
+        }
         // The archive is deleted only once the extractor reported success; on any failure it is
         // the only complete copy of the download.
         if (!ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error)) {
+            RemoveDirectoryW(extractDir.c_str());  // only when the extractor left it empty
             ReportFailure(ref, error);
             return;
         }

@@ -190,6 +190,8 @@ void OnCommand(HWND window, WPARAM wParam) {
     if (id == IDC_DOWNLOAD_DIR || id == IDC_DEV_DIR) {
         if (code == EN_CHANGE) {
             OnDirectoryEditChanged(window, id);
+        } else if (code == EN_KILLFOCUS) {
+            OnDirectoryEditLeft(window, id);
         }
         return;
     }

@@ -58,7 +58,18 @@ void OnDirectoryEditChanged(HWND window, int editId) {
     if (g_uiInitializing) {
         return;
     }
-    StoreDirectory(editId, ReadEditText(window, editId));
+    const std::wstring path = TrimDirectorySeparators(ReadEditText(window, editId));
+    if (IsUsableDirectory(path)) {
+        StoreDirectory(editId, path);
+    }
+}
+
+void OnDirectoryEditLeft(HWND window, int editId) {
+    const AppConfig config = GetConfig();
+    const std::wstring& inForce = editId == IDC_DOWNLOAD_DIR ? config.downloadDir : config.devDir;
+    if (TrimDirectorySeparators(ReadEditText(window, editId)) != inForce) {
+        SetDlgItemTextW(window, editId, inForce.c_str());
+    }
 }
 
 void BrowseForDirectory(HWND window, int browseButtonId) {

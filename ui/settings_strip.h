@@ -6,8 +6,13 @@
 
 #include <string>
 
-// EN_CHANGE of a directory edit; ignored while the controls are being created.
+// EN_CHANGE of a directory edit; ignored while the controls are being created. Only an absolute
+// path is saved (see IsUsableDirectory), without trailing separators: an empty box or a "D" typed
+// on the way must not make tasks write to the current drive's root or the working directory.
 void OnDirectoryEditChanged(HWND window, int editId);
+// EN_KILLFOCUS of a directory edit: a text that was not saved is replaced by the directory in force,
+// so the box never shows a setting that does not apply.
+void OnDirectoryEditLeft(HWND window, int editId);
 // A browse button: asks for a folder and, when one is chosen, shows, saves and creates it.
 void BrowseForDirectory(HWND window, int browseButtonId);
 // A tick box was clicked: stores its state.

@@ -61,6 +61,12 @@ void ChooseTaskOutput(const DownloadTask& task, std::wstring* folder, std::wstri
     }
 }
 
+// By its full path: started by bare name, the program's own folder and the working directory would
+// be searched before the Windows folder.
+std::wstring ExplorerCommandLine(const std::wstring& select) {
+    return L"\"" + WindowsDirectory() + L"\\explorer.exe\" /select,\"" + select + L"\"";
+}
+
 void OpenTaskDirectoryUnsafe(int index) {
     const DWORD now = g_tickSource();
     if (index == g_lastOpenedIndex && now - g_lastOpenedTick < kOpenDebounceMs) {
@@ -83,7 +89,7 @@ void OpenTaskDirectoryUnsafe(int index) {
     // A quote inside the path would end the quoted argument early and let the rest of the path
     // become further arguments of explorer; no file name can hold one, so such a path is not real.
     if (!select.empty() && select.find(L'"') == std::wstring::npos) {
-        g_shellCalls.startProcess(L"explorer.exe /select,\"" + select + L"\"");
+        g_shellCalls.startProcess(ExplorerCommandLine(select));
     } else {
         g_shellCalls.openFolder(folder);
     }

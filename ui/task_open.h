@@ -8,8 +8,9 @@
 // Shows a task's output folder (or its first filed item, selected) in the file manager.
 void OpenTaskDirectory(int index);
 
-// Test seams. The shell calls of OpenTaskDirectory: starting "explorer.exe /select,..." with this
-// command line, and opening a folder. The tick source of the double-click debounce.
+// Test seams. The shell calls of OpenTaskDirectory: starting "<Windows folder>\explorer.exe"
+// /select,"<item>" with this command line, and opening a folder. The tick source of the
+// double-click debounce.
 struct TaskShellCalls {
     bool (*startProcess)(const std::wstring& commandLine);
     void (*openFolder)(const std::wstring& folder);

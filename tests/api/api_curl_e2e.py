@@ -202,8 +202,13 @@ class CurlAgainstProgram(unittest.TestCase):
         reply = self.curl("-H", "Host: evil.example", self.url("/api/status"))
         self.assertEqual(reply, expected_reply(
             403, "application/json", '{"success":false,"message":"Forbidden host"}'))
-        self.assertEqual(self.curl("-H", "Origin: http://evil.example", self.url("/api/status")),
-                         expected_reply(200, "application/json", self.status_body(self.port, True, True, 0)))
+        forbidden = expected_reply(403, "application/json", '{"success":false,"message":"Forbidden origin"}')
+        self.assertEqual(self.curl("-H", "Origin: http://evil.example", self.url("/api/status")), forbidden)
+        # An <img src> on another site: no Origin, only the browser's mark.
+        self.assertEqual(self.curl("-H", "Sec-Fetch-Site: cross-site", "-H", "Referer: http://evil.example/",
+                                   self.url("/api/download?url=http://127.0.0.1:1/x.zip&name=sfx")), forbidden)
+        self.assertEqual(self.curl(self.url("/api/tasks")),
+                         expected_reply(200, "application/json", '{"tasks":[]}'))
 
 
 if __name__ == "__main__":

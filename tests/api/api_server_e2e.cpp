@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -288,18 +290,81 @@ TEST_F(ApiServer, ConfigurationRouteRules) {
     file = ConfigFileText();
     EXPECT_NE(file.find(Utf16LeBytes(L"DownloadDir=" + settings_.downloadDir + L"\r\n")), std::string::npos);
 
-    // A value that would add lines to the settings file is not applied.
-    EXPECT_EQ(Send(Post("/api/config", "{\"devDir\":\"C:\\\\x\\r\\nPort=1\",\"autoExtract\":true}")),
-              ExpectedReply(200, kJson, kUpdated));
-    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, true, false, 0)));
-    EXPECT_EQ(ConfigFileText().find(Utf16LeBytes(L"Port=1\r\n")), std::string::npos);
-
     // No JSON at all: both options off, everything else kept. JSON in the query when the body is empty.
     EXPECT_EQ(Send(Post("/api/config", "")), ExpectedReply(200, kJson, kUpdated));
     EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, false, false, 0)));
     EXPECT_EQ(Send("POST /api/config?{\"autoCopyToDev\":true} HTTP/1.1\r\n\r\n"),
               ExpectedReply(200, kJson, kUpdated));
     EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(65535, false, true, 0)));
+}
+
+// Clients write Windows paths with single backslashes, which JSON reads as escapes ("\t", "\n") or
+// cannot read ("\M"); a value that cannot be applied is refused by name and nothing is applied.
+TEST_F(ApiServer, DirectoriesAreTakenAsClientsWriteThemOrRefusedByName) {
+    StartProgram();
+    const std::string base = WideToUtf8(program_.directory());
+    EXPECT_EQ(Send(Post("/api/config", "{\"downloadDir\":\"" + base + "\\tools\\new\",\"devDir\":\"" + base +
+                                           "\\Music\\\",\"autoExtract\":true}")),
+              ExpectedReply(200, kJson, kUpdated));
+    settings_.downloadDir = program_.directory() + L"\\tools\\new";
+    settings_.devDir = program_.directory() + L"\\Music";
+    const std::string status = ExpectedReply(200, kJson, StatusBody(port_, true, false, 0));
+    EXPECT_EQ(Get("/api/status"), status);
+    EXPECT_TRUE(DirectoryExists(settings_.downloadDir));
+
+    const std::string fileBefore = ConfigFileText();
+    const std::string tail = ",\"autoCopyToDev\":true,\"port\":9000}";
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"{\"downloadDir\":\"relative\\\\dir\"" + tail, "downloadDir"},
+        {"{\"downloadDir\":\"D\"" + tail, "downloadDir"},
+        {"{\"downloadDir\":\"D:\"" + tail, "downloadDir"},
+        {"{\"devDir\":\"\\\\\\\\server\"" + tail, "devDir"},
+        {"{\"devDir\":\"C:\\\\" + std::string(300, 'x') + "\"" + tail, "devDir"},
+        // Raw line breaks would add lines, and keys, to the settings file.
+        {"{\"devDir\":\"C:\\\\x\r\nPort=1\"" + tail, "devDir"},
+        // One usable directory does not make a request with an unusable one half-applied.
+        {"{\"downloadDir\":\"" + base + "\\\\elsewhere\",\"devDir\":\"dev\"" + tail, "devDir"},
+    };
+    for (const auto& [body, key] : refused) {
+        EXPECT_EQ(Send(Post("/api/config", body)),
+                  ExpectedReply(400, kJson, "{\"success\":false,\"message\":\"Invalid " + key + "\"}"))
+            << body;
+    }
+    EXPECT_EQ(Get("/api/status"), status);
+    EXPECT_EQ(ConfigFileText(), fileBefore);
+}
+
+// A settings file written in the ANSI code page (by hand, or by an older program) keeps every line
+// and takes a directory that code page cannot hold, across a restart.
+TEST_F(ApiServer, AnAnsiSettingsFileTakesAChineseDirectoryAcrossARestart) {
+    port_ = PickFreePort();
+    ASSERT_NE(port_, 0);
+    const std::string base = WideToUtf8(program_.directory());
+    ASSERT_TRUE(WriteFileBytes(
+        program_.configPath(),
+        "; written by hand\r\n[Settings]\r\nPort=" + std::to_string(port_) + "\r\nDownloadDir=" + base +
+            "\\downloads\r\nDevDir=" + base +
+            "\\dev\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\nNote=kept\r\n[Other]\r\nKey=value\r\n"));
+    ASSERT_TRUE(program_.Start());
+    ASSERT_TRUE(WaitForPortOpen(port_, kServerStartMs));
+    settings_.downloadDir = program_.directory() + L"\\downloads";
+    settings_.devDir = program_.directory() + L"\\\x5F00\x53D1";
+    EXPECT_EQ(Send(Post("/api/config", "{\"devDir\":\"" + JsonPath(settings_.devDir) +
+                                           "\",\"autoExtract\":true,\"autoCopyToDev\":true}")),
+              ExpectedReply(200, kJson, kUpdated));
+    ASSERT_TRUE(program_.RequestExit());
+    DWORD exitCode = 0;
+    ASSERT_TRUE(program_.WaitForExit(kExitWaitMs, &exitCode));
+
+    ASSERT_TRUE(program_.Start());
+    ASSERT_TRUE(WaitForPortOpen(port_, kServerStartMs));
+    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(port_, true, true, 0)));
+    const std::string file = ConfigFileText();
+    EXPECT_EQ(file.substr(0, 2), "\xFF\xFE");
+    for (const wchar_t* line :
+         {L"; written by hand\r\n", L"Note=kept\r\n", L"[Other]\r\n", L"Key=value\r\n"}) {
+        EXPECT_NE(file.find(Utf16LeBytes(line)), std::string::npos) << WideToUtf8(line);
+    }
 }
 
 TEST_F(ApiServer, ForeignHostIsRefusedOnEveryRoute) {
@@ -325,33 +390,54 @@ TEST_F(ApiServer, ForeignHostIsRefusedOnEveryRoute) {
     }
 }
 
-TEST_F(ApiServer, ForeignOriginCannotChangeState) {
+TEST_F(ApiServer, ForeignSitesCannotChangeStateOrReadIt) {
     StartProgram();
     const std::string configBefore = ConfigFileText();
     const std::string refused = ExpectedReply(403, kJson, kForbiddenOrigin);
+    const std::string status = ExpectedReply(200, kJson, StatusBody(port_, true, true, 0));
     for (const char* origin : {"http://evil.example", "null", "http://assets.tarn.example.evil.example"}) {
         const std::string header = std::string("Origin: ") + origin + "\r\n";
         EXPECT_EQ(Send(Post("/api/config", "{\"port\":9000}", header)), refused) << origin;
         EXPECT_EQ(Send("GET /api/download?url=u&name=n HTTP/1.1\r\n" + header + "\r\n"), refused) << origin;
         EXPECT_EQ(Send(Post("/api/download", "url=u&name=n", header)), refused) << origin;
-        // Reading stays open to any page.
-        EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n" + header + "\r\n"),
-                  ExpectedReply(200, kJson, StatusBody(port_, true, true, 0)));
-        EXPECT_EQ(Send("GET /api/config HTTP/1.1\r\n" + header + "\r\n"),
-                  ExpectedReply(200, kJson, StatusBody(port_, true, true, 0)));
+        // A page's fetch could read the user's directories and every task's name and error.
+        for (const char* target : {"/api/status", "/api/config", "/api/tasks", "/"}) {
+            EXPECT_EQ(Send(std::string("GET ") + target + " HTTP/1.1\r\n" + header + "\r\n"), refused)
+                << origin << target;
+        }
         EXPECT_EQ(Send("OPTIONS /api/config HTTP/1.1\r\n" + header + "\r\n"), ExpectedReply(200, kText, ""));
+    }
+    // What a browser sends for <img src> or a link on another site: no Origin, only its mark.
+    for (const char* referer : {"", "Referer: http://evil.example/page\r\n",
+                                "Referer: http://assets.tarn.example.evil.example/\r\n"}) {
+        for (const char* site : {"cross-site", "same-site", "Cross-Site"}) {
+            const std::string headers = std::string("Sec-Fetch-Site: ") + site + "\r\n" + referer;
+            EXPECT_EQ(Send("GET /api/download?url=u&name=n HTTP/1.1\r\n" + headers + "\r\n"), refused)
+                << headers;
+            EXPECT_EQ(Send(Post("/api/config", "{\"port\":9000}", headers)), refused) << headers;
+            EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n" + headers + "\r\n"), status) << headers;
+        }
     }
     EXPECT_EQ(ConfigFileText(), configBefore);
     EXPECT_EQ(ReplyBody(Get("/api/tasks")), "{\"tasks\":[]}");
 
-    EXPECT_EQ(Send("GET /api/download?url=u&name=a HTTP/1.1\r\nOrigin: http://assets.tarn.example\r\n\r\n"),
+    EXPECT_EQ(Send("GET /api/download?url=u&name=a HTTP/1.1\r\nOrigin: http://assets.tarn.example\r\n"
+                   "Sec-Fetch-Site: cross-site\r\n\r\n"),
               ExpectedReply(200, kJson, StartedBody(0, "a")));
     EXPECT_EQ(Send("GET /api/download?url=u&name=b HTTP/1.1\r\nOrigin: https://assets.tarn.example\r\n\r\n"),
               ExpectedReply(200, kJson, StartedBody(1, "b")));
-    EXPECT_EQ(Send(Post("/api/config", "{\"autoExtract\":true}",
-                        "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n")),
+    EXPECT_EQ(Send("GET /api/download?url=u&name=c HTTP/1.1\r\nSec-Fetch-Site: cross-site\r\n"
+                   "Referer: https://assets.tarn.example/packs?id=3\r\n\r\n"),
+              ExpectedReply(200, kJson, StartedBody(2, "c")));
+    EXPECT_EQ(Send("GET /api/download?url=u&name=d HTTP/1.1\r\nSec-Fetch-Site: none\r\n\r\n"),
+              ExpectedReply(200, kJson, StartedBody(3, "d")));
+    EXPECT_EQ(Send("GET /api/download?url=u&name=e HTTP/1.1\r\nSec-Fetch-Site: same-origin\r\n\r\n"),
+              ExpectedReply(200, kJson, StartedBody(4, "e")));
+    const std::string self = "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
+    EXPECT_EQ(Send(Post("/api/config", "{\"autoExtract\":true}", self + "Sec-Fetch-Site: same-origin\r\n")),
               ExpectedReply(200, kJson, kUpdated));
-    EXPECT_EQ(Get("/api/status"), ExpectedReply(200, kJson, StatusBody(port_, true, false, 2)));
+    EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n" + self + "\r\n"),
+              ExpectedReply(200, kJson, StatusBody(port_, true, false, 5)));
 }
 
 TEST_F(ApiServer, SurvivesThousandsOfHostileRequests) {

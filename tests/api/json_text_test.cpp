@@ -47,19 +47,23 @@ TEST(GetJsonBool, OnlyTrueAndOneCount) {
     EXPECT_FALSE(GetJsonBool("{}", "autoExtract"));
 }
 
-TEST(JsonUnescape, DecodesStandardEscapesAndKeepsOthers) {
-    EXPECT_EQ(JsonUnescape("D:\\\\Games\\\\Assets"), "D:\\Games\\Assets");
-    EXPECT_EQ(JsonUnescape("D:\\Games"), "D:\\Games");  // typed with single backslashes
-    EXPECT_EQ(JsonUnescape("a\\/b\\\"c"), "a/b\"c");
-    EXPECT_EQ(JsonUnescape("\\b\\f\\n\\r\\t"), "\b\f\n\r\t");
-    EXPECT_EQ(JsonUnescape("\\u4e2d\\u6587"), "\xE4\xB8\xAD\xE6\x96\x87");
-    EXPECT_EQ(JsonUnescape("\\ud83d\\ude00"), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(JsonUnescape("\\ud83dx"), "\xEF\xBF\xBDx");  // lone surrogate
-    EXPECT_EQ(JsonUnescape("\\u00"), "\\u00");
-    EXPECT_EQ(JsonUnescape("\\uzzzz"), "\\uzzzz");
-    EXPECT_EQ(JsonUnescape("\\u0000"), std::string(1, '\0'));
-    EXPECT_EQ(JsonUnescape("end\\"), "end\\");
+TEST(JsonUnescape, DecodesStandardEscapesAndFailsOnOthers) {
+    const auto decoded = [](const std::string& raw) {
+        std::string out;
+        return JsonUnescape(raw, &out) ? out : std::string("<failed>");
+    };
+    EXPECT_EQ(decoded("D:\\\\Games\\\\Assets"), "D:\\Games\\Assets");
+    EXPECT_EQ(decoded("a\\/b\\\"c"), "a/b\"c");
+    EXPECT_EQ(decoded("\\b\\f\\n\\r\\t"), "\b\f\n\r\t");
+    EXPECT_EQ(decoded("\\u4e2d\\u6587"), "\xE4\xB8\xAD\xE6\x96\x87");
+    EXPECT_EQ(decoded("\\ud83d\\ude00"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(decoded("\\ud83dx"), "\xEF\xBF\xBDx");  // lone surrogate
+    EXPECT_EQ(decoded("\\u0000"), std::string(1, '\0'));
+    // Typed with single backslashes: escapes JSON does not know, or cut short.
+    for (const char* raw : {"D:\\Games", "D:\\Music\\new", "\\u00", "\\uzzzz", "end\\", "\\"}) {
+        EXPECT_EQ(decoded(raw), "<failed>") << raw;
+    }
     // Escapes round-trip through JsonEscape.
     const std::string text = "D:\\\xE4\xB8\xAD \"q\"\t\x01";
-    EXPECT_EQ(JsonUnescape(JsonEscape(text)), text);
+    EXPECT_EQ(decoded(JsonEscape(text)), text);
 }

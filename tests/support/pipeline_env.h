@@ -1,7 +1,7 @@
 // A scratch installation for pipeline tests: an executable directory (so g_exeDir and the 7za.exe
 // beside it are the test's own), a download and a development directory, and settings loaded
-// from there. Program Files lookups are pointed at empty folders so only the test's extractor
-// can be found.
+// from there. Program Files lookups and 7-Zip's registry record are pointed at empty places so only
+// the test's extractor can be found.
 #pragma once
 
 #include "tests/support/test_files.h"
@@ -11,6 +11,9 @@
 class PipelineEnvironment {
   public:
     PipelineEnvironment();
+    ~PipelineEnvironment();
+    PipelineEnvironment(const PipelineEnvironment&) = delete;
+    PipelineEnvironment& operator=(const PipelineEnvironment&) = delete;
 
     const std::wstring& root() const { return root_.path(); }
     std::wstring exeDir() const { return root_ / L"exe"; }
@@ -24,11 +27,16 @@ class PipelineEnvironment {
     void SetDevDir(const std::wstring& devDir);
     void SetDownloadDir(const std::wstring& downloadDir);
 
-    // Leaves only the Windows folders on PATH, so "powershell" cannot be started.
+    // Points the extractor search at an empty system folder, so no PowerShell can be started.
     void HidePowerShell() const;
 
-    // Copies the real 7za.exe (build/test-7za.exe) to `directory`\7za.exe; empty: beside the exe.
-    bool InstallSevenZip(const std::wstring& directory = std::wstring()) const;
+    // Records `folder` as 7-Zip's installer does (value Path64 or Path), in a registry key of this
+    // environment's own that the extractor search reads instead of HKLM\SOFTWARE\7-Zip.
+    bool RecordSevenZipFolder(const wchar_t* valueName, const std::wstring& folder) const;
+
+    // Copies the real 7za.exe (build/test-7za.exe) to `directory`\`program`; empty: beside the exe.
+    bool InstallSevenZip(const std::wstring& directory = std::wstring(),
+                         const wchar_t* program = L"7za.exe") const;
     // Puts the stand-in extractor at `directory`\7za.exe, told to sleep and exit so.
     bool InstallFakeExtractor(unsigned sleepMs, int exitCode,
                               const std::wstring& directory = std::wstring()) const;
@@ -37,6 +45,7 @@ class PipelineEnvironment {
 
   private:
     TempDir root_;
+    std::wstring registryKey_;
 };
 
 // The real 7za.exe the test run provides, next to the test programs.

@@ -96,17 +96,22 @@ TEST(ArchiveExtraction, CommandLinesAreExact) {
     EXPECT_EQ(
         BuildSevenZipCommandLine(L"C:\\Tools\\7za.exe", L"D:\\Down loads\\a b.zip", L"D:\\Down loads\\a b"),
         L"\"C:\\Tools\\7za.exe\" x -y -o\"D:\\Down loads\\a b\" \"D:\\Down loads\\a b.zip\"");
-    EXPECT_EQ(BuildPowerShellCommandLine(L"D:\\Down loads\\a b.zip", L"D:\\Down loads\\a b"),
-              L"powershell -Command \"Expand-Archive -LiteralPath 'D:\\Down loads\\a b.zip' -DestinationPath "
-              L"'D:\\Down loads\\a b' -Force\"");
-    EXPECT_EQ(BuildPowerShellCommandLine(L"D:\\it's.zip", L"D:\\‘it’"),
-              L"powershell -Command \"Expand-Archive -LiteralPath 'D:\\it''s.zip' -DestinationPath "
+    const std::wstring powerShell = L"C:\\Win dows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe";
+    EXPECT_EQ(
+        BuildPowerShellCommandLine(powerShell, L"D:\\Down loads\\a b.zip", L"D:\\Down loads\\a b"),
+        L"\"C:\\Win dows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe\" -Command \"Expand-Archive "
+        L"-LiteralPath 'D:\\Down loads\\a b.zip' -DestinationPath 'D:\\Down loads\\a b' -Force\"");
+    EXPECT_EQ(BuildPowerShellCommandLine(L"P.exe", L"D:\\it's.zip", L"D:\\‘it’"),
+              L"\"P.exe\" -Command \"Expand-Archive -LiteralPath 'D:\\it''s.zip' -DestinationPath "
               L"'D:\\‘‘it’’' -Force\"");
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    EXPECT_EQ(PowerShellPath(), std::wstring(system) + L"\\WindowsPowerShell\\v1.0\\powershell.exe");
     EXPECT_EQ(QuotePowerShellLiteral(L"a'b‚c‛d"), L"'a''b‚‚c‛‛d'");
     EXPECT_EQ(QuotePowerShellLiteral(L""), L"''");
     // No Windows path holds a double quote; one that does is refused rather than passed on.
     EXPECT_EQ(BuildSevenZipCommandLine(L"C:\\7za.exe", L"D:\\a\".zip", L"D:\\a"), L"");
-    EXPECT_EQ(BuildPowerShellCommandLine(L"D:\\a.zip", L"D:\\a\" ; calc ; \""), L"");
+    EXPECT_EQ(BuildPowerShellCommandLine(L"P.exe", L"D:\\a.zip", L"D:\\a\" ; calc ; \""), L"");
 }
 
 TEST(ArchiveExtraction, PowerShellCommandHoldsOnlyTheExtractionForHostilePaths) {
@@ -121,8 +126,8 @@ TEST(ArchiveExtraction, PowerShellCommandHoldsOnlyTheExtractionForHostilePaths) 
     };
     for (const std::wstring& archive : hostile) {
         for (const std::wstring& destination : hostile) {
-            const std::wstring command = BuildPowerShellCommandLine(archive, destination);
-            const std::wstring prefix = L"powershell -Command \"";
+            const std::wstring command = BuildPowerShellCommandLine(L"P.exe", archive, destination);
+            const std::wstring prefix = L"\"P.exe\" -Command \"";
             ASSERT_EQ(command.compare(0, prefix.size(), prefix), 0);
             ASSERT_EQ(command.back(), L'"');
             const std::wstring script = command.substr(prefix.size(), command.size() - prefix.size() - 1);
@@ -146,6 +151,25 @@ TEST(ArchiveExtraction, PowerShellCommandHoldsOnlyTheExtractionForHostilePaths) 
 TEST(ArchiveExtraction, SevenZipIsLookedForBesideTheExeThenInProgramFiles) {
     PipelineEnvironment env;
     EXPECT_EQ(FindSevenZip(), L"");
+    // A full 7-Zip installation has 7z.exe, and its installer records its folder (with a trailing
+    // backslash). Each step below installs one that must win over all before it.
+    const std::wstring recorded = env.root() + L"\\Tools\\7-Zip";
+    ASSERT_TRUE(env.RecordSevenZipFolder(L"Path", recorded + L"\\"));
+    ASSERT_TRUE(env.RecordSevenZipFolder(L"Path64", env.root() + L"\\Tools64\\7-Zip\\"));
+    EXPECT_EQ(FindSevenZip(), L"");  // recorded, but neither folder holds 7z.exe
+    ASSERT_TRUE(env.InstallSevenZip(recorded, L"7z.exe"));
+    EXPECT_EQ(FindSevenZip(), recorded + L"\\7z.exe");
+    ASSERT_TRUE(env.InstallSevenZip(env.root() + L"\\Tools64\\7-Zip", L"7z.exe"));
+    EXPECT_EQ(FindSevenZip(), env.root() + L"\\Tools64\\7-Zip\\7z.exe");
+    for (const std::wstring& folder :
+         {env.programFilesX86() + L"\\7-Zip", env.programFiles() + L"\\7-Zip", env.exeDir()}) {
+        ASSERT_TRUE(env.InstallSevenZip(folder, L"7z.exe"));
+        EXPECT_EQ(FindSevenZip(), folder + L"\\7z.exe");
+    }
+    // A folder of the name is no program.
+    CreateDirectoryRecursive(env.programFilesX86() + L"\\7-Zip\\7za.exe");
+    EXPECT_EQ(FindSevenZip(), env.exeDir() + L"\\7z.exe");
+    RemoveDirectoryW((env.programFilesX86() + L"\\7-Zip\\7za.exe").c_str());
     ASSERT_TRUE(env.InstallFakeExtractor(0, 0, env.programFilesX86() + L"\\7-Zip"));
     EXPECT_EQ(FindSevenZip(), env.programFilesX86() + L"\\7-Zip\\7za.exe");
     ASSERT_TRUE(env.InstallFakeExtractor(0, 0, env.programFiles() + L"\\7-Zip"));

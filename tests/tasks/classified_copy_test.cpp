@@ -124,17 +124,26 @@ TEST(ClassifiedCopy, DotNamesAreLeftAloneAndKeepTheSource) {
 TEST(ClassifiedCopy, EntryThatCannotBeMovedStaysWholeAndIsLeftOver) {
     Layout layout;
     layout.File(L"sfx_locked.png", "locked");
+    layout.File(L"sfx_growing.png", "half");
     layout.File(L"npc_free.png", "free");
     UniqueFile lock = LockFile(layout.source + L"\\sfx_locked.png");
     ASSERT_TRUE(lock.valid());
+    // Another process still writing: it lets others read, so a copy would succeed, half-written.
+    UniqueFile writer(CreateFileW((layout.source + L"\\sfx_growing.png").c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.valid());
 
     const ClassifiedCopyResult result = ClassifiedCopy(layout.source, layout.dev);
     lock.reset();
+    writer.reset();
 
-    EXPECT_EQ(result.notMovedCount, 1);
+    EXPECT_EQ(result.notMovedCount, 2);
     EXPECT_EQ(result.leftoverDir, layout.source);
     EXPECT_EQ(ReadFileBytes(layout.source + L"\\sfx_locked.png"), "locked");
     EXPECT_FALSE(FileExists(layout.dev + L"\\anim\\effect\\sfx_locked.png"));
+    EXPECT_EQ(ReadFileBytes(layout.source + L"\\sfx_growing.png"), "half");
+    EXPECT_FALSE(FileExists(layout.dev + L"\\anim\\effect\\sfx_growing.png"));
     EXPECT_EQ(ReadFileBytes(layout.dev + L"\\anim\\npc\\npc_free.png"), "free");
 }
 
@@ -193,6 +202,31 @@ TEST(MoveItem, IncompleteDirectoryCopyKeepsTheSourceAndRemovesThePartialCopy) {
     EXPECT_EQ(ReadFileBytes(layout.source + L"\\pack\\sub\\z.png"), "z");
     EXPECT_FALSE(DirectoryExists(target));
     EXPECT_FALSE(CopyDirectoryTree(layout.root / L"no such dir", layout.dev + L"\\x"));
+}
+
+TEST(MoveItem, SourceThatCannotBeRemovedIsNotReportedAsMoved) {
+    Layout layout;
+    layout.File(L"pack\\a.png", "a");
+    layout.File(L"pack\\sub\\held.png", "held");
+    layout.File(L"sfx_held.png", "file");
+    // Readable, so the copy completes, but not deletable.
+    const auto hold = [](const std::wstring& path) {
+        return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    UniqueFile inTree = hold(layout.source + L"\\pack\\sub\\held.png");
+    UniqueFile single = hold(layout.source + L"\\sfx_held.png");
+    ASSERT_TRUE(inTree.valid() && single.valid());
+
+    EXPECT_FALSE(MoveItemByCopy(layout.source + L"\\pack", layout.dev + L"\\pack", true));
+    EXPECT_FALSE(MoveItemByCopy(layout.source + L"\\sfx_held.png", layout.dev + L"\\sfx_held.png", false));
+    inTree.reset();
+    single.reset();
+
+    // Nothing is lost: what left the source is in the copy, and what stayed is still there.
+    EXPECT_EQ(ReadFileBytes(layout.source + L"\\pack\\sub\\held.png"), "held");
+    EXPECT_EQ(ReadFileBytes(layout.dev + L"\\pack\\a.png"), "a");
+    EXPECT_EQ(ReadFileBytes(layout.source + L"\\sfx_held.png"), "file");
 }
 
 TEST(MoveItem, FileFallbackNeverOverwrites) {

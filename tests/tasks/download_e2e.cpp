@@ -104,3 +104,40 @@ TEST(DownloadE2e, ApiDownloadFilesTheAssetsAndARepeatFindsThemInPlace) {
     EXPECT_EQ(server.Requests()[0].substr(0, server.Requests()[0].find("\r\n")),
               "GET /packs/pack%20one.zip HTTP/1.1");
 }
+
+// Helper programs are started from their installed places. A powershell.exe in the program's own
+// folder (which a bare name would find first) must never run; a 7z.exe there is 7-Zip's own.
+TEST(DownloadE2e, ExtractorsAreStartedFromTheirInstalledPlacesOnlyAndAFull7ZipIsFound) {
+    TestHttpServer server;
+    server.Serve("/pack.zip", TestResponse{200, MakeStoredZip({{"sfx_fire.png", "fire"}})});
+    TarnProgram program;
+    ProgramSettings settings;
+    settings.port = PickFreePort();
+    settings.autoCopyToDev = false;
+    program.WriteSettings(settings);
+    const std::wstring folder = program.directory();
+    ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"\\fake_extractor.exe").c_str(),
+                          (folder + L"\\powershell.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\fake_extractor.txt", "0 0\n"));
+    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(WaitForPortOpen(settings.port, kStartTimeoutMs));
+
+    Get(settings.port, "/api/download?url=" + PercentEncode(server.UrlUtf8("/pack.zip")) + "&name=planted");
+    const std::string tasks = WaitForTasksToSettle(settings.port);
+    EXPECT_EQ(ReadFileBytes(folder + L"\\fake_extractor_args.txt"), "") << tasks;
+    // Wine's own PowerShell ran instead: it extracts nothing, so the archive is kept.
+    EXPECT_EQ(tasks,
+              "{\"tasks\":[{\"id\":0,\"name\":\"planted\",\"status\":\"failed\",\"progress\":0,"
+              "\"error\":\"Extraction produced no files\"}]}");
+
+    // A full 7-Zip's 7z.exe beside the program (no 7za.exe) extracts, with the same command line.
+    ASSERT_TRUE(CopyFileW(TestSevenZipPath().c_str(), (folder + L"\\7z.exe").c_str(), FALSE));
+    Get(settings.port, "/api/download?url=" + PercentEncode(server.UrlUtf8("/pack.zip")) + "&name=full7zip");
+    EXPECT_NE(
+        WaitForTasksToSettle(settings.port)
+            .find(
+                "{\"id\":1,\"name\":\"full7zip\",\"status\":\"completed\",\"progress\":100,\"error\":\"\"}"),
+        std::string::npos);
+    EXPECT_EQ(ReadFileBytes(folder + L"\\downloads\\full7zip\\sfx_fire.png"), "fire");
+    EXPECT_EQ(ReadFileBytes(folder + L"\\fake_extractor_args.txt"), "");
+}

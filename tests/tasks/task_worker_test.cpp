@@ -140,6 +140,32 @@ TEST_F(TaskWorker, UnclassifiedEntriesCompleteWithANoteAndOpenTheirFolder) {
     EXPECT_EQ(g_openedFolders, std::vector<std::wstring>{task.leftoverDir});
 }
 
+// The copy stage moves everything in the extraction folder, so a user's folder of the task's name
+// and another task's extraction must never be it.
+TEST_F(TaskWorker, EachTaskExtractsIntoAFolderOfItsOwnAndTheUsersFolderIsNeverSwept) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    const std::wstring users = env_.downloadDir() + L"\\pack";
+    CreateDirectoryRecursive(users);
+    WriteFileBytes(users + L"\\sfx_mine.png", "the user's own");
+
+    const DownloadTask filed = Run("/pack.zip", "pack");
+    EXPECT_EQ(filed.status, TaskStatus::Completed) << filed.error;
+    EXPECT_EQ(ReadFileBytes(env_.devDir() + L"\\anim\\effect\\sfx_fire.png"), "fire");
+    EXPECT_EQ(ReadFileBytes(users + L"\\sfx_mine.png"), "the user's own");
+    EXPECT_FALSE(FileExists(env_.devDir() + L"\\anim\\effect\\sfx_mine.png"));
+
+    env_.Configure(true, false);
+    const DownloadTask first = Run("/pack.zip", "pack");
+    const DownloadTask second = Run("/pack.zip", "pack");
+    for (const DownloadTask* task : {&first, &second}) {
+        EXPECT_EQ(task->status, TaskStatus::Completed) << task->error;
+        EXPECT_EQ(task->extractDir.rfind(users + L"_", 0), 0u) << WideToUtf8(task->extractDir);
+        EXPECT_EQ(ReadFileBytes(task->extractDir + L"\\sfx_fire.png"), "fire");
+    }
+    EXPECT_NE(first.extractDir, second.extractDir);
+    EXPECT_FALSE(FileExists(users + L"\\sfx_fire.png"));
+}
+
 TEST_F(TaskWorker, AnEntryAlreadyInPlaceMakesTheTaskAlreadyExists) {
     ASSERT_TRUE(env_.InstallSevenZip());
     CreateDirectoryRecursive(env_.devDir() + L"\\scene\\map");

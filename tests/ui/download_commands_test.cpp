@@ -241,6 +241,25 @@ TEST_F(SettingsStrip, EditChangesAndTickBoxesAreSavedAtOnce) {
     EXPECT_EQ(IniValue(ConfigPath(), L"DevDir"), L"E:\\dev");
     EXPECT_EQ(GetConfig().downloadDir, newDir);
 
+    // On the way to a path, or cleared, the box holds values that must never be the setting: they
+    // would put files in the current drive's root or the working directory.
+    SetFocus(Child(IDC_DEV_DIR));
+    for (const wchar_t* typed : {L"", L"E", L"E:", L"E:dev", L"dev\\x", L"\\\\server", L"\\\\server\\"}) {
+        SetWindowTextW(Child(IDC_DEV_DIR), typed);
+        EXPECT_EQ(GetConfig().devDir, L"E:\\dev") << typed;
+    }
+    EXPECT_EQ(IniValue(ConfigPath(), L"DevDir"), L"E:\\dev");
+    // Leaving the box shows the directory in force again.
+    SetFocus(Child(IDC_DOWNLOAD_DIR));
+    EXPECT_EQ(WindowText(Child(IDC_DEV_DIR)), L"E:\\dev");
+    // A trailing backslash is not stored; the box keeps what was typed, as it is in force.
+    SetFocus(Child(IDC_DEV_DIR));
+    SetWindowTextW(Child(IDC_DEV_DIR), L"\\\\nas\\assets\\");
+    EXPECT_EQ(GetConfig().devDir, L"\\\\nas\\assets");
+    SetFocus(Child(IDC_DOWNLOAD_DIR));
+    EXPECT_EQ(WindowText(Child(IDC_DEV_DIR)), L"\\\\nas\\assets\\");
+    SetWindowTextW(Child(IDC_DEV_DIR), L"E:\\dev");
+
     SendMessageW(Child(IDC_AUTO_EXTRACT), BM_CLICK, 0, 0);
     EXPECT_FALSE(GetConfig().autoExtract);
     EXPECT_EQ(IniValue(ConfigPath(), L"AutoExtract"), L"0");

@@ -38,6 +38,13 @@ DWORD FakeTicks() {
     return g_now;
 }
 
+// The file manager by its full path in the Windows folder, never by bare name.
+std::wstring ExplorerSelecting(const std::wstring& item) {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    return L"\"" + std::wstring(windows) + L"\\explorer.exe\" /select,\"" + item + L"\"";
+}
+
 LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == static_cast<UINT>(NM_DBLCLK)) {
         g_dblClickFlagAtNotify.push_back(g_listDblClickActive);
@@ -541,7 +548,7 @@ TEST_F(TaskListTest, DoubleClickOpensOnceWithin500MillisecondsPerRow) {
     Fill({first, second});
     Select(-1);
     ASSERT_EQ(NextItem(LVNI_SELECTED), -1);
-    const std::wstring selectFirst = L"explorer.exe /select,\"D:\\dev\\anim\\effect\\sfx_a.png\"";
+    const std::wstring selectFirst = ExplorerSelecting(L"D:\\dev\\anim\\effect\\sfx_a.png");
 
     const DWORD start = g_now;
     DoubleClick(PointOfRow(0));
@@ -647,7 +654,7 @@ TEST_F(TaskListTest, OpenChoosesTheFolderByStatus) {
     Fill({deep});
     g_now += 1000;
     OpenTaskDirectory(0);
-    EXPECT_EQ(g_started, std::vector<std::wstring>{L"explorer.exe /select,\"" + deep.copyFirstItem + L"\""});
+    EXPECT_EQ(g_started, std::vector<std::wstring>{ExplorerSelecting(deep.copyFirstItem)});
 }
 
 TEST_F(TaskListTest, ScrollingRaisesTheVisibleClearButton) {
