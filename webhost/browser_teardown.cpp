@@ -16,6 +16,11 @@ void ReleaseReference(Interface*& reference) {
     }
 }
 
+// Set once a teardown found a runtime call still pending: the runtime will call back from code in
+// the loader's module, so the loader stays loaded for the rest of the process, whichever teardown
+// (the exit path's or the window's own) comes next.
+bool g_loaderNeededByRuntime = false;
+
 bool HasToken(const EventRegistrationToken& token) {
     return token.value != 0;
 }
@@ -41,7 +46,9 @@ void DestroyWebBrowserControl() {
     // From here on every handler of this browser is stale: an event the runtime raises while it
     // is being closed, or a completion that arrives later, finds nothing to act on.
     ++g_browserGeneration;
-    const bool runtimeCallPending = g_webViewCreating;
+    if (g_webViewCreating) {
+        g_loaderNeededByRuntime = true;
+    }
     if (g_pWebView) {
         RemovePageHandlers();
         ReleaseReference(g_pWebView);
@@ -70,9 +77,9 @@ void DestroyWebBrowserControl() {
     g_webViewInitialized = false;
     g_webViewCreating = false;
     g_webViewNavigated = false;
-    if (runtimeCallPending) {
+    if (g_loaderNeededByRuntime) {
         // The runtime still holds a completion handler and will call it from its own code, which
-        // lives in the loader's module: freeing it now would leave that call nowhere to go.
+        // lives in the loader's module: freeing it would leave that call nowhere to go.
         DebugTrace(L"DestroyWebBrowserControl: a runtime call is pending; the loader stays loaded");
         return;
     }
