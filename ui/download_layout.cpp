@@ -115,7 +115,8 @@ void LayoutNormalOnSize(ClientArea client) {
 
 void RaiseOnTop(HWND control) {
     if (Exists(control)) {
-        SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+        SetWindowPos(control, HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     }
 }
 
@@ -184,7 +185,8 @@ void LayoutForMissingRuntime(HWND window) {
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
         HideListScrollBar();
         FitColumns();
-        Place(g_hClearButton, listWidth + 8, kDownloaderOnlyClearButtonY, kClearButtonWidth, kClearButtonHeight);
+        Place(g_hClearButton, listWidth + 8, kDownloaderOnlyClearButtonY, kClearButtonWidth,
+              kClearButtonHeight);
         UpdateClearButtonState();
         Repaint(g_hClearButton);
         Place(g_hInstallButton, listWidth + 8, listHeight - 10, kInstallButtonWidth, kInstallButtonHeight);

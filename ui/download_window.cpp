@@ -224,7 +224,8 @@ static_assert(IDC_WEB_PAGE == kWebPageAreaId, "the browser finds the page area b
 
 void OnLayoutAndBrowser(HWND window) {
     const HWND pageArea = GetDlgItem(window, IDC_WEB_PAGE);
-    if (pageArea && IsWindow(pageArea) && CreateWebBrowserControl(pageArea) == BrowserCreation::RuntimeMissing) {
+    if (pageArea && IsWindow(pageArea) &&
+        CreateWebBrowserControl(pageArea) == BrowserCreation::RuntimeMissing) {
         LayoutForMissingRuntime(window);
     }
     LayoutPageAreaAndList(window);

@@ -183,7 +183,8 @@ void ApplySettings() {
         !autofill) {
         autofill = nullptr;
         ICoreWebView2Settings5* newer = nullptr;
-        if (SUCCEEDED(settings->QueryInterface(IID_ICoreWebView2Settings5, reinterpret_cast<void**>(&newer)))) {
+        if (SUCCEEDED(
+                settings->QueryInterface(IID_ICoreWebView2Settings5, reinterpret_cast<void**>(&newer)))) {
             autofill = newer;
         }
     }
@@ -255,7 +256,8 @@ BrowserCreation CreateWebBrowserControl(HWND pageArea) {
     return BrowserCreation::Handled;
 }
 
-HRESULT STDMETHODCALLTYPE CEnvCompletedHandler::Invoke(HRESULT result, ICoreWebView2Environment* environment) {
+HRESULT STDMETHODCALLTYPE CEnvCompletedHandler::Invoke(HRESULT result,
+                                                       ICoreWebView2Environment* environment) {
     // A completion for a browser that was torn down meanwhile keeps nothing and starts nothing.
     if (!BelongsToCurrentBrowser()) {
         return S_OK;
@@ -304,7 +306,8 @@ HRESULT CreateCoreWebView2Safe(ICoreWebView2Environment* environment, HWND host)
     return result;
 }
 
-HRESULT STDMETHODCALLTYPE CWebViewControllerHandler::Invoke(HRESULT result, ICoreWebView2Controller* controller) {
+HRESULT STDMETHODCALLTYPE CWebViewControllerHandler::Invoke(HRESULT result,
+                                                            ICoreWebView2Controller* controller) {
     if (!BelongsToCurrentBrowser()) {
         return S_OK;
     }

@@ -31,20 +31,23 @@ std::wstring Cut(std::wstring text, size_t bufferChars) {
 std::wstring BrowserErrorText(BrowserError error, HRESULT result, const std::wstring& userDataFolder) {
     switch (error) {
         case BrowserError::LoaderMissing:
-            return Cut(std::wstring(L"无法加载 WebView2Loader.dll\n请重新安装程序或手动下载 WebView2 Runtime：\n") +
-                           kRuntimeBootstrapperLink,
-                       kLongMessageChars);
+            return Cut(
+                std::wstring(L"无法加载 WebView2Loader.dll\n请重新安装程序或手动下载 WebView2 Runtime：\n") +
+                    kRuntimeBootstrapperLink,
+                kLongMessageChars);
         case BrowserError::ExportsMissing:
             return L"找不到 WebView2 环境创建函数\n请确保安装了 WebView2 Runtime";
         case BrowserError::HostWindowFailed:
             return L"创建 WebView2 宿主窗口失败";
         case BrowserError::EnvironmentCallFailed:
-            return Cut(L"启动 WebView2 浏览器控件失败 (HRESULT=" + Hex(result) + L")\n用户数据目录: " + userDataFolder +
-                           L"\n请确保已安装 Microsoft Edge WebView2 Runtime\n下载地址: " + kRuntimeDeveloperPage,
+            return Cut(L"启动 WebView2 浏览器控件失败 (HRESULT=" + Hex(result) + L")\n用户数据目录: " +
+                           userDataFolder + L"\n请确保已安装 Microsoft Edge WebView2 Runtime\n下载地址: " +
+                           kRuntimeDeveloperPage,
                        kLongMessageChars);
         case BrowserError::EnvironmentFailed:
             return Cut(L"WebView2 环境创建失败 (HRESULT=" + Hex(result) +
-                           L")\n请确保已安装 Microsoft Edge WebView2 Runtime\n下载地址: " + kRuntimeDeveloperPage,
+                           L")\n请确保已安装 Microsoft Edge WebView2 Runtime\n下载地址: " +
+                           kRuntimeDeveloperPage,
                        kLongMessageChars);
         case BrowserError::ControllerFailed:
             return Cut(L"WebView2 Controller 创建失败 (HRESULT=" + Hex(result) + L")", kShortMessageChars);

@@ -9,17 +9,18 @@
 constexpr const wchar_t* kBrowserErrorCaption = L"WebView2 错误";
 
 enum class BrowserError {
-    LoaderMissing,           // no loader library could be loaded
-    ExportsMissing,          // neither environment export exists
-    HostWindowFailed,        // the host window cannot be created
-    EnvironmentCallFailed,   // the environment call fails (HRESULT, user data folder)
-    EnvironmentFailed,       // the environment completion reports failure (HRESULT)
-    ControllerFailed,        // the controller completion reports failure (HRESULT)
-    CoreWebView2Missing,     // the controller gives no browser interface (HRESULT)
+    LoaderMissing,          // no loader library could be loaded
+    ExportsMissing,         // neither environment export exists
+    HostWindowFailed,       // the host window cannot be created
+    EnvironmentCallFailed,  // the environment call fails (HRESULT, user data folder)
+    EnvironmentFailed,      // the environment completion reports failure (HRESULT)
+    ControllerFailed,       // the controller completion reports failure (HRESULT)
+    CoreWebView2Missing,    // the controller gives no browser interface (HRESULT)
 };
 
 // The message's text, cut to the length of the buffer it is formatted into.
-std::wstring BrowserErrorText(BrowserError error, HRESULT result = S_OK, const std::wstring& userDataFolder = L"");
+std::wstring BrowserErrorText(BrowserError error, HRESULT result = S_OK,
+                              const std::wstring& userDataFolder = L"");
 // Shows the message (no owner window, OK button, error icon).
 void ReportBrowserError(BrowserError error, HRESULT result = S_OK, const std::wstring& userDataFolder = L"");
 

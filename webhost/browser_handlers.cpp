@@ -3,7 +3,8 @@
 #include "webhost/browser_state.h"
 
 template <typename Interface>
-BrowserHandler<Interface>::BrowserHandler(const IID& ownIid) : ownIid_(ownIid), generation_(g_browserGeneration) {}
+BrowserHandler<Interface>::BrowserHandler(const IID& ownIid)
+    : ownIid_(ownIid), generation_(g_browserGeneration) {}
 
 template <typename Interface>
 HRESULT STDMETHODCALLTYPE BrowserHandler<Interface>::QueryInterface(REFIID iid, void** object) {
@@ -50,18 +51,22 @@ CEnvCompletedHandler::CEnvCompletedHandler()
 CWebViewControllerHandler::CWebViewControllerHandler()
     : BrowserHandler(IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler) {}
 
-CNavStartingHandler::CNavStartingHandler() : BrowserHandler(IID_ICoreWebView2NavigationStartingEventHandler) {}
+CNavStartingHandler::CNavStartingHandler()
+    : BrowserHandler(IID_ICoreWebView2NavigationStartingEventHandler) {}
 
-CNavCompletedHandler::CNavCompletedHandler() : BrowserHandler(IID_ICoreWebView2NavigationCompletedEventHandler) {}
+CNavCompletedHandler::CNavCompletedHandler()
+    : BrowserHandler(IID_ICoreWebView2NavigationCompletedEventHandler) {}
 
 CWebMessageHandler::CWebMessageHandler() : BrowserHandler(IID_ICoreWebView2WebMessageReceivedEventHandler) {}
 
 // These two do no work of their own yet; they are registered so that their tokens, their
 // references and their removal at teardown are those of the finished handlers.
-HRESULT STDMETHODCALLTYPE CNavStartingHandler::Invoke(ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*) {
+HRESULT STDMETHODCALLTYPE CNavStartingHandler::Invoke(ICoreWebView2*,
+                                                      ICoreWebView2NavigationStartingEventArgs*) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CWebMessageHandler::Invoke(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs*) {
+HRESULT STDMETHODCALLTYPE CWebMessageHandler::Invoke(ICoreWebView2*,
+                                                     ICoreWebView2WebMessageReceivedEventArgs*) {
     return S_OK;
 }

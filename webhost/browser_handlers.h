@@ -31,7 +31,8 @@ class BrowserHandler : public Interface {
     const unsigned generation_;
 };
 
-class CEnvCompletedHandler : public BrowserHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> {
+class CEnvCompletedHandler
+    : public BrowserHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> {
   public:
     CEnvCompletedHandler();
     HRESULT STDMETHODCALLTYPE Invoke(HRESULT result, ICoreWebView2Environment* environment) override;
@@ -47,7 +48,8 @@ class CWebViewControllerHandler
 class CNavStartingHandler : public BrowserHandler<ICoreWebView2NavigationStartingEventHandler> {
   public:
     CNavStartingHandler();
-    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args) override;
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                     ICoreWebView2NavigationStartingEventArgs* args) override;
 };
 
 class CNavCompletedHandler : public BrowserHandler<ICoreWebView2NavigationCompletedEventHandler> {
@@ -60,7 +62,8 @@ class CNavCompletedHandler : public BrowserHandler<ICoreWebView2NavigationComple
 class CWebMessageHandler : public BrowserHandler<ICoreWebView2WebMessageReceivedEventHandler> {
   public:
     CWebMessageHandler();
-    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, ICoreWebView2WebMessageReceivedEventArgs* args) override;
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                     ICoreWebView2WebMessageReceivedEventArgs* args) override;
 };
 
 // Releases one reference of `handler` (any of the five) and nulls the pointer.

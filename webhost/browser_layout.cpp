@@ -13,7 +13,8 @@ bool HostExists() {
 }
 
 void PlaceHost(int width, int height) {
-    SetWindowPos(g_hWebViewHost, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    SetWindowPos(g_hWebViewHost, nullptr, 0, 0, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 
 #include <cwchar>
 
-HRESULT STDMETHODCALLTYPE CNavCompletedHandler::Invoke(ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) {
+HRESULT STDMETHODCALLTYPE CNavCompletedHandler::Invoke(ICoreWebView2*,
+                                                       ICoreWebView2NavigationCompletedEventArgs* args) {
     if (!args || !BelongsToCurrentBrowser()) {
         return S_OK;
     }

@@ -19,7 +19,8 @@ constexpr IID IID_ICoreWebView2Environment = {
     0xB96D755E, 0x0319, 0x4E92, {0xA2, 0x96, 0x23, 0x43, 0x6F, 0x46, 0xA1, 0xFC}};
 constexpr IID IID_ICoreWebView2Controller = {
     0x4D00C0D1, 0x9434, 0x4EB6, {0x80, 0x78, 0x86, 0x97, 0xA5, 0x60, 0x33, 0x4F}};
-constexpr IID IID_ICoreWebView2 = {0x76ECEACB, 0x0462, 0x4D94, {0xAC, 0x83, 0x42, 0x3A, 0x67, 0x93, 0x77, 0x5E}};
+constexpr IID IID_ICoreWebView2 = {
+    0x76ECEACB, 0x0462, 0x4D94, {0xAC, 0x83, 0x42, 0x3A, 0x67, 0x93, 0x77, 0x5E}};
 constexpr IID IID_ICoreWebView2Settings = {
     0xE562E4F0, 0xD7FA, 0x43AC, {0x8D, 0x71, 0xC0, 0x51, 0x50, 0x49, 0x9F, 0x00}};
 constexpr IID IID_ICoreWebView2Settings4 = {
@@ -70,12 +71,11 @@ struct ICoreWebView2WebMessageReceivedEventHandler : IUnknown {
 };
 
 struct ICoreWebView2Environment : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
+        HWND parentWindow, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) = 0;
     virtual HRESULT STDMETHODCALLTYPE
-    CreateCoreWebView2Controller(HWND parentWindow,
-                                 ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateWebResourceResponse(IStream* content, int statusCode,
-                                                                LPCWSTR reasonPhrase, LPCWSTR headers,
-                                                                ICoreWebView2WebResourceResponse** response) = 0;
+    CreateWebResourceResponse(IStream* content, int statusCode, LPCWSTR reasonPhrase, LPCWSTR headers,
+                              ICoreWebView2WebResourceResponse** response) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_BrowserVersionString(LPWSTR* versionInfo) = 0;
     virtual HRESULT STDMETHODCALLTYPE add_NewBrowserVersionAvailable(IUnknown* handler,
                                                                      EventRegistrationToken* token) = 0;
@@ -89,11 +89,13 @@ struct ICoreWebView2Controller : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE put_Bounds(RECT bounds) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_ZoomFactor(double* zoomFactor) = 0;
     virtual HRESULT STDMETHODCALLTYPE put_ZoomFactor(double zoomFactor) = 0;
-    virtual HRESULT STDMETHODCALLTYPE add_ZoomFactorChanged(IUnknown* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_ZoomFactorChanged(IUnknown* handler,
+                                                            EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_ZoomFactorChanged(EventRegistrationToken token) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetBoundsAndZoomFactor(RECT bounds, double zoomFactor) = 0;
     virtual HRESULT STDMETHODCALLTYPE MoveFocus(int reason) = 0;
-    virtual HRESULT STDMETHODCALLTYPE add_MoveFocusRequested(IUnknown* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_MoveFocusRequested(IUnknown* handler,
+                                                             EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_MoveFocusRequested(EventRegistrationToken token) = 0;
     virtual HRESULT STDMETHODCALLTYPE add_GotFocus(IUnknown* handler, EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_GotFocus(EventRegistrationToken token) = 0;
@@ -114,29 +116,31 @@ struct ICoreWebView2 : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* uri) = 0;
     virtual HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) = 0;
     virtual HRESULT STDMETHODCALLTYPE NavigateToString(LPCWSTR htmlContent) = 0;
-    virtual HRESULT STDMETHODCALLTYPE add_NavigationStarting(ICoreWebView2NavigationStartingEventHandler* handler,
-                                                             EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_NavigationStarting(
+        ICoreWebView2NavigationStartingEventHandler* handler, EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_NavigationStarting(EventRegistrationToken token) = 0;
-    virtual HRESULT STDMETHODCALLTYPE add_ContentLoading(IUnknown* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_ContentLoading(IUnknown* handler,
+                                                         EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_ContentLoading(EventRegistrationToken token) = 0;
     virtual HRESULT STDMETHODCALLTYPE add_SourceChanged(IUnknown* handler, EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_SourceChanged(EventRegistrationToken token) = 0;
-    virtual HRESULT STDMETHODCALLTYPE add_HistoryChanged(IUnknown* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_HistoryChanged(IUnknown* handler,
+                                                         EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_HistoryChanged(EventRegistrationToken token) = 0;
-    virtual HRESULT STDMETHODCALLTYPE add_NavigationCompleted(ICoreWebView2NavigationCompletedEventHandler* handler,
-                                                              EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_NavigationCompleted(
+        ICoreWebView2NavigationCompletedEventHandler* handler, EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_NavigationCompleted(EventRegistrationToken token) = 0;
-    virtual HRESULT STDMETHODCALLTYPE
-    add_FrameNavigationStarting(ICoreWebView2NavigationStartingEventHandler* handler,
-                                EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_FrameNavigationStarting(
+        ICoreWebView2NavigationStartingEventHandler* handler, EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_FrameNavigationStarting(EventRegistrationToken token) = 0;
-    virtual HRESULT STDMETHODCALLTYPE
-    add_FrameNavigationCompleted(ICoreWebView2NavigationCompletedEventHandler* handler,
-                                 EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_FrameNavigationCompleted(
+        ICoreWebView2NavigationCompletedEventHandler* handler, EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_FrameNavigationCompleted(EventRegistrationToken token) = 0;
-    virtual HRESULT STDMETHODCALLTYPE add_ScriptDialogOpening(IUnknown* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_ScriptDialogOpening(IUnknown* handler,
+                                                              EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_ScriptDialogOpening(EventRegistrationToken token) = 0;
-    virtual HRESULT STDMETHODCALLTYPE add_PermissionRequested(IUnknown* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_PermissionRequested(IUnknown* handler,
+                                                              EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_PermissionRequested(EventRegistrationToken token) = 0;
     virtual HRESULT STDMETHODCALLTYPE add_ProcessFailed(IUnknown* handler, EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_ProcessFailed(EventRegistrationToken token) = 0;
@@ -145,12 +149,13 @@ struct ICoreWebView2 : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE RemoveScriptToExecuteOnDocumentCreated(LPCWSTR id) = 0;
     virtual HRESULT STDMETHODCALLTYPE ExecuteScript(LPCWSTR javaScript,
                                                     ICoreWebView2ExecuteScriptCompletedHandler* handler) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CapturePreview(int imageFormat, IStream* imageStream, IUnknown* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CapturePreview(int imageFormat, IStream* imageStream,
+                                                     IUnknown* handler) = 0;
     virtual HRESULT STDMETHODCALLTYPE Reload() = 0;
     virtual HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR webMessageAsJson) = 0;
     virtual HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR webMessageAsString) = 0;
-    virtual HRESULT STDMETHODCALLTYPE add_WebMessageReceived(ICoreWebView2WebMessageReceivedEventHandler* handler,
-                                                             EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_WebMessageReceived(
+        ICoreWebView2WebMessageReceivedEventHandler* handler, EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_WebMessageReceived(EventRegistrationToken token) = 0;
 };
 
@@ -219,9 +224,10 @@ struct ICoreWebView2WebMessageReceivedEventArgs : IUnknown {
 
 // The loader's two exports (plain names on every architecture).
 using CreateCoreWebView2EnvironmentWithOptionsFunction = HRESULT(STDAPICALLTYPE*)(
-    PCWSTR browserExecutableFolder, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* environmentOptions,
+    PCWSTR browserExecutableFolder, PCWSTR userDataFolder,
+    ICoreWebView2EnvironmentOptions* environmentOptions,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
-using CreateCoreWebView2EnvironmentFunction =
-    HRESULT(STDAPICALLTYPE*)(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
+using CreateCoreWebView2EnvironmentFunction = HRESULT(STDAPICALLTYPE*)(
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
 constexpr const char* kCreateEnvironmentWithOptionsExport = "CreateCoreWebView2EnvironmentWithOptions";
 constexpr const char* kCreateEnvironmentExport = "CreateCoreWebView2Environment";

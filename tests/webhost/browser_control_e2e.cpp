@@ -80,7 +80,9 @@ class BrowserControlProgram : public ::testing::Test {
         return DirectoryExists(path);
     }
 
-    std::wstring RuntimeFolder() const { return local_ / (L"Microsoft\\EdgeWebView\\Application\\" + std::wstring(kRuntimeVersion)); }
+    std::wstring RuntimeFolder() const {
+        return local_ / (L"Microsoft\\EdgeWebView\\Application\\" + std::wstring(kRuntimeVersion));
+    }
     std::wstring UserDataFolder() const { return local_ / L"TarnDown_WebView2"; }
     std::wstring JournalPath() const { return program_->directory() + L"\\fake_runtime.log"; }
 
@@ -274,16 +276,18 @@ TEST_F(BrowserControlProgram, CreatesFitsNavigatesAnswersKeysAndTearsDownToZero)
     ASSERT_TRUE(WaitForCount("Navigate", 1));
     for (const auto& entry : Journal()) {
         if (entry.second[0] == "Navigate") {
-            std::printf("creation: download window seen -> Navigate %llu ms\n",
-                        static_cast<unsigned long long>(entry.first - std::min(entry.first, windowSeenTick_)));
+            std::printf(
+                "creation: download window seen -> Navigate %llu ms\n",
+                static_cast<unsigned long long>(entry.first - std::min(entry.first, windowSeenTick_)));
             break;
         }
     }
     const RECT page = ClientOf(PageArea());
-    const std::string bounds = "put_Bounds\t0\t0\t" + std::to_string(page.right) + "\t" + std::to_string(page.bottom);
+    const std::string bounds =
+        "put_Bounds\t0\t0\t" + std::to_string(page.right) + "\t" + std::to_string(page.bottom);
     const std::vector<std::string> chain = {
-        "CreateCoreWebView2EnvironmentWithOptions\t" + WideToUtf8(RuntimeFolder()) + "\t" + WideToUtf8(UserDataFolder()) +
-            "\t(null)",
+        "CreateCoreWebView2EnvironmentWithOptions\t" + WideToUtf8(RuntimeFolder()) + "\t" +
+            WideToUtf8(UserDataFolder()) + "\t(null)",
         "environment-completed\t0x00000000",
         "CreateCoreWebView2Controller\tTarnWebHost\t2022\t2025",
         "get_CoreWebView2",
@@ -313,7 +317,8 @@ TEST_F(BrowserControlProgram, CreatesFitsNavigatesAnswersKeysAndTearsDownToZero)
     const std::vector<std::string> probes = Calls({"probe"});
     ASSERT_EQ(probes.size(), 5u);
     for (const std::string& probe : probes) {
-        EXPECT_NE(probe.find("\t0x00000000=self\t0x00000000=self\t0x80004002=null\t0x80004003"), std::string::npos)
+        EXPECT_NE(probe.find("\t0x00000000=self\t0x00000000=self\t0x80004002=null\t0x80004003"),
+                  std::string::npos)
             << probe;
     }
 
@@ -400,7 +405,8 @@ TEST_F(BrowserControlProgram, CreatesFitsNavigatesAnswersKeysAndTearsDownToZero)
     ASSERT_EQ(tokens.size(), 3u);
     Exit();
     auto tokenOf = [&](size_t i) { return tokens[i].substr(tokens[i].rfind('\t') + 1); };
-    EXPECT_EQ(Calls({"remove_NavigationStarting", "remove_NavigationCompleted", "remove_WebMessageReceived", "Close"}),
+    EXPECT_EQ(Calls({"remove_NavigationStarting", "remove_NavigationCompleted", "remove_WebMessageReceived",
+                     "Close"}),
               (std::vector<std::string>{"remove_NavigationStarting\t" + tokenOf(0) + "\tknown",
                                         "remove_NavigationCompleted\t" + tokenOf(1) + "\tknown",
                                         "remove_WebMessageReceived\t" + tokenOf(2) + "\tknown",
@@ -428,9 +434,11 @@ TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
          L"启动 WebView2 浏览器控件失败 (HRESULT=80004005)\n用户数据目录: " + dataFolder +
              L"\n请确保已安装 Microsoft Edge WebView2 Runtime\n下载地址: " + developerPage},
         {"M5", L"fake_webview2_runtime.dll", "fail=env-complete",
-         L"WebView2 环境创建失败 (HRESULT=80004005)\n请确保已安装 Microsoft Edge WebView2 Runtime\n下载地址: " +
+         L"WebView2 环境创建失败 (HRESULT=80004005)\n请确保已安装 Microsoft Edge WebView2 "
+         L"Runtime\n下载地址: " +
              developerPage},
-        {"M6", L"fake_webview2_runtime.dll", "fail=controller-complete", L"WebView2 Controller 创建失败 (HRESULT=80004005)"},
+        {"M6", L"fake_webview2_runtime.dll", "fail=controller-complete",
+         L"WebView2 Controller 创建失败 (HRESULT=80004005)"},
         {"M7", L"fake_webview2_runtime.dll", "fail=core", L"获取 WebView2 核心接口失败 (HRESULT=80004005)"},
     };
     for (const Case& c : cases) {
@@ -460,13 +468,16 @@ TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
 }
 
 // Variations the chain must take: one registration refused and a runtime without Settings4; a
-// runtime folder the environment call refuses; a loader with only the older export.
+// runtime folder the environment call refuses and a refused navigation; a loader with only the
+// older export.
 TEST_F(BrowserControlProgram, RefusedRegistrationRuntimeFolderAndOlderExport) {
     InstallLoader(L"fake_webview2_runtime.dll");
     ConfigureFake("fail=add-navigation-completed\nsettings4=no\n");
     Start();
     ASSERT_TRUE(WaitForCount("Navigate", 1));
-    EXPECT_EQ(Calls({"add_NavigationStarting", "add_NavigationCompleted", "add_WebMessageReceived", "token"}).size(), 5u);
+    EXPECT_EQ(Calls({"add_NavigationStarting", "add_NavigationCompleted", "add_WebMessageReceived", "token"})
+                  .size(),
+              5u);
     EXPECT_EQ(Calls({"QueryInterface", "put_IsPasswordAutosaveEnabled"}),
               (std::vector<std::string>{"QueryInterface\tsettings#4\tICoreWebView2Settings4",
                                         "QueryInterface\tsettings#4\tICoreWebView2Settings5",
@@ -481,14 +492,20 @@ TEST_F(BrowserControlProgram, RefusedRegistrationRuntimeFolderAndOlderExport) {
 
     NewProgram();
     InstallLoader(L"fake_webview2_runtime.dll");
-    ConfigureFake("fail=env-call-with-folder\n");
+    ConfigureFake("fail=env-call-with-folder,navigate\n");
     Start();
-    ASSERT_TRUE(WaitForCount("Navigate", 1));
-    EXPECT_EQ(Calls({"CreateCoreWebView2EnvironmentWithOptions"}),
+    ASSERT_TRUE(WaitForCount("ExecuteScript", 1));
+    // A refused Navigate is followed by the same address set from a script.
+    EXPECT_EQ(Calls({"Navigate", "ExecuteScript"}),
               (std::vector<std::string>{
-                  "CreateCoreWebView2EnvironmentWithOptions\t" + WideToUtf8(RuntimeFolder()) + "\t" +
-                      WideToUtf8(UserDataFolder()) + "\t(null)",
-                  "CreateCoreWebView2EnvironmentWithOptions\t(null)\t" + WideToUtf8(UserDataFolder()) + "\t(null)"}));
+                  "Navigate\t" + std::string(kStartUrl),
+                  "ExecuteScript\twindow.location.href = '" + std::string(kStartUrl) + "';\t(null)"}));
+    EXPECT_EQ(
+        Calls({"CreateCoreWebView2EnvironmentWithOptions"}),
+        (std::vector<std::string>{"CreateCoreWebView2EnvironmentWithOptions\t" + WideToUtf8(RuntimeFolder()) +
+                                      "\t" + WideToUtf8(UserDataFolder()) + "\t(null)",
+                                  "CreateCoreWebView2EnvironmentWithOptions\t(null)\t" +
+                                      WideToUtf8(UserDataFolder()) + "\t(null)"}));
     Exit();
     ExpectCleanEnd("dynamic");
 
@@ -522,8 +539,10 @@ TEST_F(BrowserControlProgram, ClosingWhileTheEnvironmentIsPendingLeavesNothingBe
     DWORD exitCode = 1;
     ASSERT_TRUE(program_->WaitForExit(kExitTimeoutMs, &exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(Calls({"host-destroyed-with-environment-pending", "environment-completed", "CreateCoreWebView2Controller"}),
-              (std::vector<std::string>{"host-destroyed-with-environment-pending", "environment-completed\t0x00000000"}));
+    EXPECT_EQ(Calls({"host-destroyed-with-environment-pending", "environment-completed",
+                     "CreateCoreWebView2Controller"}),
+              (std::vector<std::string>{"host-destroyed-with-environment-pending",
+                                        "environment-completed\t0x00000000"}));
     ExpectCleanEnd("exit");
 }
 

@@ -87,23 +87,24 @@ TEST_F(LoaderLibraryTest, OnlyAnIdenticalCopyIsReusedAndItIsHeldUntilLoaded) {
     // An identical copy is not written again: its old time stamp stays.
     const FILETIME old = {0x12345678, 0x01D00000};
     {
-        UniqueFile file(CreateFileW(Extracted().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        UniqueFile file(
+            CreateFileW(Extracted().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(file.valid());
         ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &old));
     }
     EXPECT_TRUE(SamePath(ExtractEmbeddedLoader(), Extracted()));
     FILETIME written = {};
     {
-        UniqueFile file(CreateFileW(Extracted().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                    nullptr));
+        UniqueFile file(CreateFileW(Extracted().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(file.valid());
         ASSERT_TRUE(GetFileTime(file.get(), nullptr, nullptr, &written));
     }
     EXPECT_EQ(CompareFileTime(&written, &old), 0);
 
     UniqueFile writer(CreateFileW(Extracted().c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(writer.valid());
     EXPECT_FALSE(DeleteFileW(Extracted().c_str()));
     EXPECT_FALSE(MoveFileW(Extracted().c_str(), (temp_ / L"moved.dll").c_str()));
