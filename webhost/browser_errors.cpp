@@ -57,8 +57,15 @@ std::wstring BrowserErrorText(BrowserError error, HRESULT result, const std::wst
     return std::wstring();
 }
 
-void ReportBrowserError(BrowserError error, HRESULT result, const std::wstring& userDataFolder) {
-    const std::wstring text = BrowserErrorText(error, result, userDataFolder);
+void ReportBrowserError(BrowserError error, HRESULT result, const std::wstring& userDataFolder) noexcept {
+    // Called from the runtime's callbacks, which no exception may leave: a text that cannot be
+    // built leaves a box with the caption alone.
+    std::wstring text;
+    try {
+        text = BrowserErrorText(error, result, userDataFolder);
+    } catch (...) {
+        text.clear();
+    }
     if (g_sink) {
         g_sink(kBrowserErrorCaption, text.c_str());
         return;

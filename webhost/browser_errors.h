@@ -21,8 +21,9 @@ enum class BrowserError {
 // The message's text, cut to the length of the buffer it is formatted into.
 std::wstring BrowserErrorText(BrowserError error, HRESULT result = S_OK,
                               const std::wstring& userDataFolder = L"");
-// Shows the message (no owner window, OK button, error icon).
-void ReportBrowserError(BrowserError error, HRESULT result = S_OK, const std::wstring& userDataFolder = L"");
+// Shows the message (no owner window, OK button, error icon). Never throws.
+void ReportBrowserError(BrowserError error, HRESULT result = S_OK,
+                        const std::wstring& userDataFolder = std::wstring()) noexcept;
 
 // Test seam: receives the caption and text instead of a message box. Null restores the box.
 using BrowserErrorSink = void (*)(const wchar_t* caption, const wchar_t* text);
