@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -160,18 +161,19 @@ class BrowserControlProgram : public ::testing::Test {
         return WaitFor([&] { return Count(prefix) >= count; }, kStepTimeoutMs);
     }
 
-    // Runs `command` in the fake, queued behind every message the program has posted so far.
+    // Runs `command` in the fake, queued behind every message the program has posted so far, and
+    // waits until it has run.
     void Command(const std::string& command) {
         const HWND control = FindProcessWindow(program_->processId(), L"TarnFakeRuntimeControl");
         ASSERT_NE(control, nullptr);
-        const size_t before = Count("command\t" + command);
+        const size_t before = Count("done\t" + command);
         COPYDATASTRUCT data = {};
         data.cbData = static_cast<DWORD>(command.size());
         data.lpData = const_cast<char*>(command.data());
         DWORD_PTR result = 0;
         ASSERT_TRUE(SendMessageTimeoutW(control, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL,
                                         kStepTimeoutMs, &result));
-        ASSERT_TRUE(WaitForCount("command\t" + command, before + 1)) << command;
+        ASSERT_TRUE(WaitForCount("done\t" + command, before + 1)) << command;
     }
 
     // Lets everything the program has queued run: a no-op command comes back only after it.
@@ -381,6 +383,15 @@ TEST_F(BrowserControlProgram, CreatesFitsNavigatesAnswersKeysAndTearsDownToZero)
     Settle();
     EXPECT_EQ(Count("ExecuteScript"), 2u);
     EXPECT_EQ(Count("Navigate"), 4u);
+
+    // The other two registrations reach their handlers (whose work on links is not theirs yet).
+    Command("navigation-starting http://assets.tarn.example/next");
+    Command("web-message hello");
+    EXPECT_EQ(Calls({"fired"}),
+              (std::vector<std::string>{
+                  "fired\tNavigationCompleted\t0x00000000", "fired\tNavigationCompleted\t0x00000000",
+                  "fired\tNavigationCompleted\t0x00000000", "fired\tNavigationStarting\t0x00000000",
+                  "fired\tWebMessageReceived\t0x00000000"}));
 
     // F5 reloads and is not passed on; other keys reach the runtime's own procedure.
     PostMessageW(Outer(), WM_KEYDOWN, VK_F5, 0);
