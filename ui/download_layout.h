@@ -42,5 +42,14 @@ void LayoutOnSize(HWND window);
 void ShowTaskListBand(HWND window, bool visible);
 // The layout half of WM_LAYOUT_AND_BROWSER: page area, task list and clear button.
 void LayoutPageAreaAndList(HWND window);
+// A creation attempt found no runtime: the window takes the downloader-only layout (no page,
+// the list with its buttons in the column right of it, the view-tasks button hidden).
+void LayoutForMissingRuntime(HWND window);
+// After the browser was fitted: a visible list band and its clear button go back on top.
+void RaiseTaskBand();
+int ClientWidth(HWND window);
+// The browser's height for the window's client size: below the strip, above a visible list band,
+// at least kMinPageHeight.
+int BrowserHeight(HWND window);
 // Enables the clear button exactly when the task table is not empty (reads it under g_taskMutex).
 void UpdateClearButtonState();

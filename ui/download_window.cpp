@@ -11,7 +11,10 @@
 #include "ui/task_commands.h"
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
+#include "webhost/browser_creation.h"
+#include "webhost/browser_host_window.h"
 #include "webhost/browser_layout.h"
+#include "webhost/browser_navigation.h"
 #include "webhost/browser_state.h"
 #include "webhost/browser_teardown.h"
 #include "webhost/full_screen.h"
@@ -32,8 +35,6 @@ constexpr LONG kDownloaderOnlyMinTrackWidth = 900;
 constexpr LONG kDownloaderOnlyMinTrackHeight = 150;
 constexpr LONG kDownloaderOnlyMaxTrackWidth = 2000;
 constexpr LONG kDownloaderOnlyMaxTrackHeight = 1500;
-
-RuntimeCheck g_runtimeCheck = IsWebView2RuntimeAvailable;
 
 // The thread that created the download window, remembered for the life of the process, so that a
 // request from another thread is always handed to the thread that owns the windows.
@@ -130,7 +131,7 @@ void PlaceDownloadWindow(HWND window) {
 
 void CreateDownloadWindow() {
     RegisterDownloadWindowClass();
-    g_webView2Missing = !g_runtimeCheck();
+    g_webView2Missing = !CheckWebView2Runtime();
     DebugTrace(L"Pre-check: WebView2 missing = %d", g_webView2Missing ? 1 : 0);
     const DWORD style = g_webView2Missing ? kDownloaderOnlyStyle : WS_OVERLAPPEDWINDOW;
     const HWND window = CreateWindowExW(
@@ -221,15 +222,18 @@ void OnCommand(HWND window, WPARAM wParam) {
     }
 }
 
+static_assert(IDC_WEB_PAGE == kWebPageAreaId, "the browser finds the page area by this id");
+
 void OnLayoutAndBrowser(HWND window) {
     const HWND pageArea = GetDlgItem(window, IDC_WEB_PAGE);
-    if (pageArea && IsWindow(pageArea)) {
-        CreateWebBrowserControl(pageArea);
+    if (pageArea && IsWindow(pageArea) &&
+        CreateWebBrowserControl(pageArea) == BrowserCreation::RuntimeMissing) {
+        LayoutForMissingRuntime(window);
     }
     LayoutPageAreaAndList(window);
-    RECT client = {};
-    GetClientRect(window, &client);
-    FitWebBrowserAfterLayout(window, client.right, client.bottom);
+    if (FitWebBrowserAfterLayout(window, ClientWidth(window), BrowserHeight(window))) {
+        RaiseTaskBand();
+    }
 }
 
 void OnKeyDown(HWND window, WPARAM key) {
@@ -305,6 +309,12 @@ LRESULT RouteDownloadMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case WM_LAYOUT_AND_BROWSER:
             OnLayoutAndBrowser(window);
             break;
+        case WM_WEBVIEW2_INIT:
+            OnWebView2Init();
+            break;
+        case WM_WEBVIEW2_READY:
+            OnWebView2Ready();
+            break;
         case WM_DEFERRED_NAVIGATE:
             HandleDeferredNavigate();
             break;
@@ -363,8 +373,4 @@ LRESULT CALLBACK DownloadWndProc(HWND window, UINT message, WPARAM wParam, LPARA
         DebugTrace(L"DownloadWndProc: exception in message 0x%04X", message);
         return DefWindowProcW(window, message, wParam, lParam);
     }
-}
-
-void SetRuntimeCheckForTesting(RuntimeCheck check) {
-    g_runtimeCheck = check ? check : IsWebView2RuntimeAvailable;
 }

@@ -20,8 +20,3 @@ LRESULT CALLBACK DownloadWndProc(HWND window, UINT message, WPARAM wParam, LPARA
 // Top-left corner that centres a width x height window in `workArea`; a coordinate that would be
 // negative is 0.
 POINT CentredWindowPosition(const RECT& workArea, int width, int height);
-
-// Test seam: how the window learns whether the browser runtime is installed. Null restores the
-// real check.
-using RuntimeCheck = bool (*)();
-void SetRuntimeCheckForTesting(RuntimeCheck check);

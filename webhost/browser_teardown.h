@@ -1,4 +1,5 @@
-// Releases the embedded browser control and its host window.
+// Releases the embedded browser control, its host window and the loader library. Safe to call
+// again: a second call finds nothing and changes nothing.
 #pragma once
 
 void DestroyWebBrowserControl();

@@ -5,6 +5,9 @@
 #include "base/unique_handle.h"
 
 #include <climits>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 // Generated at build time from the TARN_WEBVIEW2_LOADER option; zero bytes when none was given.
 extern const unsigned char kEmbeddedLoaderImage[];
@@ -18,17 +21,42 @@ namespace {
 constexpr const wchar_t* kExtractedLoaderName = L"TarnDown_WebView2Loader.dll";
 constexpr const wchar_t* kFallbackLoaderName = L"WebView2Loader.dll";
 
+// Teardown waits this long after freeing the library before deleting its file, so the system has
+// let go of the image.
+constexpr DWORD kUnloadSettleMs = 100;
+
 const unsigned char* g_loaderImage = kEmbeddedLoaderImage;
 std::size_t g_loaderImageSize = kEmbeddedLoaderSize;
 
-// Reuse is decided by size alone: the image is written in one piece, so a file that was cut short
-// by a crash has another size and is rewritten.
-bool HasImageSize(const std::wstring& path) {
-    UniqueFile existing(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+// The extracted copy, open for reading without write or delete sharing from the moment its bytes
+// were compared until it is loaded: nobody can replace it in between.
+UniqueFile g_heldLoaderFile;
+
+UniqueFile OpenForComparison(const std::wstring& path) {
+    return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// True when the open file holds exactly the carried image.
+bool HoldsImage(HANDLE file) {
     LARGE_INTEGER size = {};
-    return existing && GetFileSizeEx(existing.get(), &size) &&
-           static_cast<unsigned long long>(size.QuadPart) == g_loaderImageSize;
+    if (!GetFileSizeEx(file, &size) || static_cast<unsigned long long>(size.QuadPart) != g_loaderImageSize) {
+        return false;
+    }
+    std::vector<unsigned char> bytes(g_loaderImageSize);
+    DWORD read = 0;
+    return ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+           read == bytes.size() && std::memcmp(bytes.data(), g_loaderImage, bytes.size()) == 0;
+}
+
+// Opens `path` and keeps it held when it holds the image.
+bool HoldIfImage(const std::wstring& path) {
+    UniqueFile file = OpenForComparison(path);
+    if (!file || !HoldsImage(file.get())) {
+        return false;
+    }
+    g_heldLoaderFile = std::move(file);
+    return true;
 }
 
 bool WriteImage(const std::wstring& path) {
@@ -68,11 +96,17 @@ std::wstring ExtractEmbeddedLoader() {
     }
     const std::wstring path = directory + kExtractedLoaderName;
     g_tempLoaderPath = path;
-    if (HasImageSize(path)) {
+    g_heldLoaderFile.reset();
+    if (HoldIfImage(path)) {
         DebugTrace(L"ExtractEmbeddedLoader: reusing %ls", path.c_str());
         return path;
     }
-    return WriteImage(path) ? path : std::wstring();
+    // Written, then compared again through the handle that stays open: a file swapped in between
+    // the write and the comparison is not loaded.
+    if (WriteImage(path) && HoldIfImage(path)) {
+        return path;
+    }
+    return std::wstring();
 }
 
 HMODULE LoadWebView2Loader() {
@@ -95,7 +129,25 @@ HMODULE LoadWebView2Loader() {
         const DWORD error = GetLastError();
         DebugTrace(L"LoadWebView2Loader: cannot load %ls (%lu)", path.c_str(), error);
     }
+    g_heldLoaderFile.reset();
     return g_hWebView2Loader;
+}
+
+void UnloadWebView2Loader() {
+    g_heldLoaderFile.reset();
+    if (!g_hWebView2Loader) {
+        return;
+    }
+    FreeLibrary(g_hWebView2Loader);
+    g_hWebView2Loader = nullptr;
+    if (!g_tempLoaderPath.empty()) {
+        Sleep(kUnloadSettleMs);
+        if (!DeleteFileW(g_tempLoaderPath.c_str())) {
+            const DWORD error = GetLastError();
+            DebugTrace(L"UnloadWebView2Loader: cannot delete %ls (%lu)", g_tempLoaderPath.c_str(), error);
+        }
+        g_tempLoaderPath.clear();
+    }
 }
 
 void SetLoaderImageForTesting(const unsigned char* data, std::size_t size) {

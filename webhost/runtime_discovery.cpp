@@ -15,6 +15,7 @@ constexpr const wchar_t* kRuntimeExecutable = L"msedgewebview2.exe";
 constexpr DWORD kRegistryValueChars = 260;
 
 HKEY g_registryRoot = HKEY_LOCAL_MACHINE;
+RuntimeCheck g_runtimeCheck = nullptr;
 
 // True when the key opens and its default value reads with a non-NUL first character. The value's
 // type is not looked at: any non-empty data names an installation.
@@ -99,4 +100,12 @@ std::wstring FindWebView2RuntimeFolder() {
 
 void SetRuntimeRegistryRootForTesting(HKEY root) {
     g_registryRoot = root ? root : HKEY_LOCAL_MACHINE;
+}
+
+bool CheckWebView2Runtime() {
+    return g_runtimeCheck ? g_runtimeCheck() : IsWebView2RuntimeAvailable();
+}
+
+void SetRuntimeCheckForTesting(RuntimeCheck check) {
+    g_runtimeCheck = check;
 }

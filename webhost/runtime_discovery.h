@@ -14,3 +14,10 @@ std::wstring FindWebView2RuntimeFolder();
 // Test seam: the root under which the two runtime keys are looked up (normally
 // HKEY_LOCAL_MACHINE). Null restores it.
 void SetRuntimeRegistryRootForTesting(HKEY root);
+
+// IsWebView2RuntimeAvailable, unless a test put another answer in its place. The download window
+// and the browser creation both ask through here.
+bool CheckWebView2Runtime();
+// Test seam: how the program learns whether the runtime is installed. Null restores the real check.
+using RuntimeCheck = bool (*)();
+void SetRuntimeCheckForTesting(RuntimeCheck check);

@@ -1,7 +1,14 @@
-// The asset-library site the download window shows, fixed at build time.
+// The asset-library site the download window shows, fixed at build time by the CMake cache
+// variable TARN_SITE_HOST_NAME (see README.md); the start page is derived from the host name.
 #pragma once
 
+#ifndef TARN_SITE_HOST_NAME
+#define TARN_SITE_HOST_NAME "assets.tarn.example"
+#endif
+
+// The site's host name; its origin is the only web origin allowed to change state through the API,
+// and a loaded page whose address contains it counts as the site.
+constexpr const char* kSiteHostName = TARN_SITE_HOST_NAME;
+constexpr const wchar_t* kSiteHostNameWide = L"" TARN_SITE_HOST_NAME;
 // The site's start page (plain HTTP, path "/").
-constexpr const wchar_t* kSiteStartUrl = L"http://assets.tarn.example/";
-// The site's host name; its origin is the only web origin allowed to change state through the API.
-constexpr const char* kSiteHostName = "assets.tarn.example";
+constexpr const wchar_t* kSiteStartUrl = L"http://" TARN_SITE_HOST_NAME L"/";

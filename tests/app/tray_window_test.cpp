@@ -13,6 +13,7 @@
 #include "tests/support/tarn_program.h"
 #include "ui/control_ids.h"
 #include "ui/download_window.h"
+#include "webhost/runtime_discovery.h"
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
 

@@ -121,3 +121,15 @@ std::string Utf16LeBytes(const std::wstring& text) {
     }
     return bytes;
 }
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(const wchar_t* name, const std::wstring& value)
+    : name_(name) {
+    std::vector<wchar_t> old(32768, L'\0');
+    present_ = GetEnvironmentVariableW(name, old.data(), static_cast<DWORD>(old.size())) > 0;
+    old_ = old.data();
+    SetEnvironmentVariableW(name, value.c_str());
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+    SetEnvironmentVariableW(name_, present_ ? old_.c_str() : nullptr);
+}

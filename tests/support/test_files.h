@@ -33,3 +33,18 @@ bool RemoveTree(const std::wstring& path);
 
 // UTF-16LE bytes of `text` (no byte-order mark), for comparing files the program writes in UTF-16.
 std::string Utf16LeBytes(const std::wstring& text);
+
+// Sets an environment variable of this process for the life of the object (programs started
+// meanwhile inherit it), then restores it.
+class ScopedEnvironmentVariable {
+  public:
+    ScopedEnvironmentVariable(const wchar_t* name, const std::wstring& value);
+    ~ScopedEnvironmentVariable();
+    ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+    ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+  private:
+    const wchar_t* name_;
+    bool present_ = false;
+    std::wstring old_;
+};

@@ -8,6 +8,7 @@
 #include "tasks/task_table.h"
 #include "ui/control_ids.h"
 #include "ui/download_window.h"
+#include "webhost/runtime_discovery.h"
 #include "webhost/webview2_installer.h"
 
 #include <commctrl.h>

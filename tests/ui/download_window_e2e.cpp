@@ -5,8 +5,8 @@
 #include "tests/support/message_pump.h"
 #include "tests/support/net_util.h"
 #include "tests/support/raw_http_client.h"
-#include "tests/support/scoped_variable.h"
 #include "tests/support/tarn_program.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_http_server.h"
 
 #include <gtest/gtest.h>
@@ -149,10 +149,10 @@ TEST(DownloadWindowProgram, TheInstallButtonStartsTheDownloadedBootstrapperAndEn
     const std::wstring downloaded = temp / L"WebView2_Bootstrapper.exe";
     // The program and what it starts inherit these: its temporary folder, the test server's port
     // for its installer's requests, and where the stand-in leaves its mark.
-    ScopedVariable tmp(L"TMP", temp.path() + L"\\");
-    ScopedVariable tempVariable(L"TEMP", temp.path() + L"\\");
-    ScopedVariable serverPort(L"TARN_TEST_INSTALLER_PORT", std::to_wstring(server.port()));
-    ScopedVariable markPath(L"TARN_TEST_BOOTSTRAPPER_MARK", mark);
+    ScopedEnvironmentVariable tmp(L"TMP", temp.path() + L"\\");
+    ScopedEnvironmentVariable tempVariable(L"TEMP", temp.path() + L"\\");
+    ScopedEnvironmentVariable serverPort(L"TARN_TEST_INSTALLER_PORT", std::to_wstring(server.port()));
+    ScopedEnvironmentVariable markPath(L"TARN_TEST_BOOTSTRAPPER_MARK", mark);
     TarnProgram program(L"TarnDown_installer_test.exe");
     const int port = StartProgram(&program);
     ASSERT_FALSE(HasFatalFailure());

@@ -3,9 +3,9 @@
 #include "base/text_convert.h"
 #include "base/unique_handle.h"
 #include "base/win32.h"
-#include "tests/support/scoped_variable.h"
 #include "tests/support/test_files.h"
 #include "tests/webhost/fixtures/test_loader.h"
+#include "webhost/browser_teardown.h"
 #include "webhost/loader_library.h"
 
 #include <gtest/gtest.h>
@@ -44,10 +44,7 @@ class LoaderLibraryTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (g_hWebView2Loader) {
-            FreeLibrary(g_hWebView2Loader);
-            g_hWebView2Loader = nullptr;
-        }
+        UnloadWebView2Loader();
         g_tempLoaderPath.clear();
         RestoreLoaderImageForTesting();
     }
@@ -56,8 +53,8 @@ class LoaderLibraryTest : public ::testing::Test {
     std::string ImageBytes() const { return std::string(image_.begin(), image_.end()); }
 
     TempDir temp_{L"ldr"};
-    ScopedVariable tmp_{L"TMP", temp_.path() + L"\\"};
-    ScopedVariable temp2_{L"TEMP", temp_.path() + L"\\"};
+    ScopedEnvironmentVariable tmp_{L"TMP", temp_.path() + L"\\"};
+    ScopedEnvironmentVariable temp2_{L"TEMP", temp_.path() + L"\\"};
     std::vector<unsigned char> image_;
 };
 
@@ -76,30 +73,80 @@ TEST_F(LoaderLibraryTest, ExtractsTheImageAndLoadsTheExtractedCopy) {
     EXPECT_EQ(LoadWebView2Loader(), module);
 }
 
-TEST_F(LoaderLibraryTest, AFileOfExactlyTheImageSizeIsReusedUnread) {
-    const std::string impostor(image_.size(), 'X');
-    ASSERT_TRUE(WriteFileBytes(Extracted(), impostor));
+// Another program could plant a library of the image's size there: only identical bytes are reused,
+// and from the comparison until it is loaded nobody can write or delete the file.
+TEST_F(LoaderLibraryTest, OnlyAnIdenticalCopyIsReusedAndItIsHeldUntilLoaded) {
+    const std::string planted(image_.size(), 'X');
+    ASSERT_TRUE(WriteFileBytes(Extracted(), planted));
     EXPECT_TRUE(SamePath(ExtractEmbeddedLoader(), Extracted()));
-    EXPECT_EQ(ReadFileBytes(Extracted()), impostor);
-    EXPECT_TRUE(SamePath(g_tempLoaderPath, Extracted()));
-}
+    EXPECT_EQ(ReadFileBytes(Extracted()), ImageBytes());
+    UnloadWebView2Loader();
 
-TEST_F(LoaderLibraryTest, AFileOfAnyOtherSizeIsRewritten) {
-    for (const size_t size : {size_t{0}, image_.size() - 1, image_.size() + 1, image_.size() * 2}) {
-        ASSERT_TRUE(WriteFileBytes(Extracted(), std::string(size, 'X')));
-        EXPECT_TRUE(SamePath(ExtractEmbeddedLoader(), Extracted())) << size;
-        EXPECT_EQ(ReadFileBytes(Extracted()), ImageBytes()) << size;
+    // An identical copy is not written again: its old time stamp stays.
+    const FILETIME old = {0x12345678, 0x01D00000};
+    {
+        UniqueFile file(
+            CreateFileW(Extracted().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file.valid());
+        ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &old));
     }
+    EXPECT_TRUE(SamePath(ExtractEmbeddedLoader(), Extracted()));
+    FILETIME written = {};
+    {
+        UniqueFile file(CreateFileW(Extracted().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file.valid());
+        ASSERT_TRUE(GetFileTime(file.get(), nullptr, nullptr, &written));
+    }
+    EXPECT_EQ(CompareFileTime(&written, &old), 0);
+
+    UniqueFile writer(CreateFileW(Extracted().c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer.valid());
+    EXPECT_FALSE(DeleteFileW(Extracted().c_str()));
+    EXPECT_FALSE(MoveFileW(Extracted().c_str(), (temp_ / L"moved.dll").c_str()));
     const HMODULE module = LoadWebView2Loader();
     ASSERT_NE(module, nullptr);
     EXPECT_EQ(CallMark(module), kTestLoaderMark);
 }
 
+// Teardown frees the library and deletes its extracted copy; a second teardown finds nothing.
+TEST_F(LoaderLibraryTest, TeardownUnloadsAndDeletesTheExtractedCopyOnce) {
+    ASSERT_NE(LoadWebView2Loader(), nullptr);
+    ASSERT_TRUE(FileExists(Extracted()));
+    DestroyWebBrowserControl();
+    EXPECT_EQ(g_hWebView2Loader, nullptr);
+    EXPECT_EQ(g_tempLoaderPath, L"");
+    EXPECT_FALSE(FileExists(Extracted()));
+    ASSERT_TRUE(WriteFileBytes(Extracted(), "kept"));
+    DestroyWebBrowserControl();
+    EXPECT_EQ(ReadFileBytes(Extracted()), "kept");
+}
+
+// Microsoft's loader library (a prerelease x64 build shipped in the npm package webview@1.1.0):
+// written, reused only when identical, loaded, and both environment exports found.
+TEST_F(LoaderLibraryTest, MicrosoftsLoaderIsExtractedLoadedAndExportsBothFunctions) {
+    const std::string bytes = ReadFileBytes(TestProgramDirectory() + L"\\test-WebView2Loader.dll");
+    ASSERT_GT(bytes.size(), 100000u) << "scripts/test copies the loader of webview@1.1.0 beside the tests";
+    image_.assign(bytes.begin(), bytes.end());
+    SetLoaderImageForTesting(image_.data(), image_.size());
+    ASSERT_TRUE(WriteFileBytes(Extracted(), std::string(image_.size(), '\0')));
+    const HMODULE module = LoadWebView2Loader();
+    ASSERT_NE(module, nullptr);
+    EXPECT_TRUE(SamePath(ModulePath(module), Extracted()));
+    EXPECT_EQ(ReadFileBytes(Extracted()), bytes);
+    EXPECT_NE(GetProcAddress(module, "CreateCoreWebView2EnvironmentWithOptions"), nullptr);
+    EXPECT_NE(GetProcAddress(module, "CreateCoreWebView2Environment"), nullptr);
+    DestroyWebBrowserControl();
+    EXPECT_FALSE(FileExists(Extracted()));
+}
+
 TEST_F(LoaderLibraryTest, ExtractionFailureGivesNoPathButKeepsItForTeardown) {
     // A temporary directory that does not exist cannot take the file.
     const std::wstring missing = temp_ / L"missing";
-    ScopedVariable tmp(L"TMP", missing + L"\\");
-    ScopedVariable temp(L"TEMP", missing + L"\\");
+    ScopedEnvironmentVariable tmp(L"TMP", missing + L"\\");
+    ScopedEnvironmentVariable temp(L"TEMP", missing + L"\\");
     EXPECT_EQ(ExtractEmbeddedLoader(), L"");
     EXPECT_TRUE(SamePath(g_tempLoaderPath, missing + L"\\TarnDown_WebView2Loader.dll"));
     EXPECT_FALSE(DirectoryExists(missing));
@@ -144,8 +191,8 @@ class LoaderFallbackTest : public ::testing::Test {
 
     // Runs the probe with TMP/TEMP at `tempDir`, optionally carrying the stand-in as its image.
     ProbeResult Run(const std::wstring& tempDir, bool withImage) {
-        ScopedVariable tmp(L"TMP", tempDir + L"\\");
-        ScopedVariable temp(L"TEMP", tempDir + L"\\");
+        ScopedEnvironmentVariable tmp(L"TMP", tempDir + L"\\");
+        ScopedEnvironmentVariable temp(L"TEMP", tempDir + L"\\");
         const std::wstring resultFile = work_ / L"result.txt";
         DeleteFileW(resultFile.c_str());
         std::wstring commandLine = L"\"" + Probe() + L"\" \"" + resultFile + L"\"";

@@ -1,0 +1,566 @@
+// The real TarnDown.exe with a browser runtime of our own beside it (tests/webhost/fixtures/
+// fake_runtime.cpp as WebView2Loader.dll). The runtime looks installed through a version folder
+// under a private LOCALAPPDATA, which the program reads when it looks for the runtime. The fake's
+// journal says what the program called, with which arguments and references; its windows, the
+// program's windows and the message boxes are real windows read from here.
+#include "base/text_convert.h"
+#include "tests/support/net_util.h"
+#include "tests/support/tarn_program.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kStartTimeoutMs = 20000;
+constexpr DWORD kStepTimeoutMs = 15000;
+constexpr DWORD kExitTimeoutMs = 20000;
+constexpr int kPageAreaId = 2025;
+constexpr int kHostId = 2022;
+constexpr int kViewTasksId = 2026;
+constexpr int kTaskListId = 2011;
+constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr const char* kStartUrl = "http://assets.tarn.example/";
+constexpr const wchar_t* kRuntimeVersion = L"120.0.2210.91";
+
+using Line = std::vector<std::string>;  // a journal line's fields after its tick count
+
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= timeoutMs) {
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
+}
+
+std::string Join(const Line& line) {
+    std::string text;
+    for (const std::string& field : line) {
+        text += (text.empty() ? "" : "\t") + field;
+    }
+    return text;
+}
+
+RECT ClientOf(HWND window) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    return client;
+}
+
+RECT ScreenRect(HWND window) {
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    return rect;
+}
+
+class BrowserControlProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::wstring versionFolder = local_ / L"Microsoft\\EdgeWebView\\Application\\";
+        ASSERT_TRUE(CreateDirectoryRecursiveForTest(versionFolder + kRuntimeVersion));
+        ASSERT_TRUE(WriteFileBytes(versionFolder + kRuntimeVersion + L"\\msedgewebview2.exe", "MZ"));
+    }
+
+    static bool CreateDirectoryRecursiveForTest(const std::wstring& path) {
+        for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+            CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+        }
+        CreateDirectoryW(path.c_str(), nullptr);
+        return DirectoryExists(path);
+    }
+
+    std::wstring RuntimeFolder() const {
+        return local_ / (L"Microsoft\\EdgeWebView\\Application\\" + std::wstring(kRuntimeVersion));
+    }
+    std::wstring UserDataFolder() const { return local_ / L"TarnDown_WebView2"; }
+    std::wstring JournalPath() const { return program_->directory() + L"\\fake_runtime.log"; }
+
+    // Puts `library` (a file name in the build folder) beside the program as its loader library.
+    void InstallLoader(const wchar_t* library) {
+        const std::wstring source = TestProgramDirectory() + L"\\" + library;
+        const std::wstring target = program_->directory() + L"\\WebView2Loader.dll";
+        ASSERT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << "missing " << WideToUtf8(source);
+    }
+
+    void ConfigureFake(const std::string& lines) {
+        ASSERT_TRUE(WriteFileBytes(program_->directory() + L"\\fake_runtime.txt", lines));
+    }
+
+    void Start() {
+        ScopedEnvironmentVariable localAppData(L"LOCALAPPDATA", local_.path());
+        ProgramSettings settings;
+        settings.port = PickFreePort();
+        program_->WriteSettings(settings);
+        ASSERT_TRUE(program_->Start());
+        ASSERT_NE(program_->WaitForTrayWindow(kStartTimeoutMs), nullptr);
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                window_ = FindProcessWindow(program_->processId(), L"TarnDownloadWnd");
+                return window_ && IsWindowVisible(window_);
+            },
+            kStartTimeoutMs));
+        windowSeenTick_ = GetTickCount64();
+    }
+
+    // Every journal line, tick count first.
+    std::vector<std::pair<ULONGLONG, Line>> Journal() const {
+        std::vector<std::pair<ULONGLONG, Line>> lines;
+        std::istringstream text(ReadFileBytes(JournalPath()));
+        std::string raw;
+        while (std::getline(text, raw)) {
+            if (!raw.empty() && raw.back() == '\r') {
+                raw.pop_back();
+            }
+            Line fields;
+            std::istringstream split(raw);
+            std::string field;
+            while (std::getline(split, field, '\t')) {
+                fields.push_back(field);
+            }
+            if (fields.size() >= 2) {
+                const ULONGLONG tick = std::stoull(fields[0]);
+                fields.erase(fields.begin());
+                lines.emplace_back(tick, fields);
+            }
+        }
+        return lines;
+    }
+
+    // The lines whose call name is one of `names`, as joined text.
+    std::vector<std::string> Calls(const std::vector<std::string>& names) const {
+        std::vector<std::string> calls;
+        for (const auto& entry : Journal()) {
+            if (std::find(names.begin(), names.end(), entry.second[0]) != names.end()) {
+                calls.push_back(Join(entry.second));
+            }
+        }
+        return calls;
+    }
+
+    size_t Count(const std::string& prefix) const {
+        size_t count = 0;
+        for (const auto& entry : Journal()) {
+            count += Join(entry.second).compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
+        }
+        return count;
+    }
+
+    bool WaitForCount(const std::string& prefix, size_t count) const {
+        return WaitFor([&] { return Count(prefix) >= count; }, kStepTimeoutMs);
+    }
+
+    // Runs `command` in the fake, queued behind every message the program has posted so far, and
+    // waits until it has run.
+    void Command(const std::string& command) {
+        const HWND control = FindProcessWindow(program_->processId(), L"TarnFakeRuntimeControl");
+        ASSERT_NE(control, nullptr);
+        const size_t before = Count("done\t" + command);
+        COPYDATASTRUCT data = {};
+        data.cbData = static_cast<DWORD>(command.size());
+        data.lpData = const_cast<char*>(command.data());
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(SendMessageTimeoutW(control, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL,
+                                        kStepTimeoutMs, &result));
+        ASSERT_TRUE(WaitForCount("done\t" + command, before + 1)) << command;
+    }
+
+    // Lets everything the program has queued run: a no-op command comes back only after it.
+    void Settle() { Command("mark"); }
+
+    HWND PageArea() const { return GetDlgItem(window_, kPageAreaId); }
+    HWND Host() const { return GetDlgItem(PageArea(), kHostId); }
+    HWND Outer() const { return FindWindowExW(Host(), nullptr, L"Chrome_WidgetWin_0", nullptr); }
+    HWND Inner() const { return FindWindowExW(Outer(), nullptr, L"Chrome_WidgetWin_1", nullptr); }
+
+    void ToggleTaskList() { PostMessageW(window_, WM_COMMAND, MAKEWPARAM(kViewTasksId, BN_CLICKED), 0); }
+
+    void SetClientSize(int width, int height) {
+        const RECT frame = ScreenRect(window_);
+        const RECT client = ClientOf(window_);
+        SetWindowPos(window_, nullptr, 0, 0, width + (frame.right - frame.left) - client.right,
+                     height + (frame.bottom - frame.top) - client.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    // Starts over with a new copy of the program in a new folder.
+    void NewProgram() {
+        program_.reset();
+        program_ = std::make_unique<TarnProgram>();
+    }
+
+    // The program's message box, once one is shown.
+    HWND WaitForMessageBox() const {
+        HWND box = nullptr;
+        WaitFor(
+            [&] {
+                box = FindProcessWindow(program_->processId(), L"#32770");
+                return box && IsWindowVisible(box);
+            },
+            kStepTimeoutMs);
+        return box;
+    }
+
+    // Caption and text of a message box; closes it with its OK button and waits until it is gone.
+    std::pair<std::wstring, std::wstring> ReadAndCloseMessageBox(HWND box) {
+        wchar_t caption[256] = {};
+        GetWindowTextW(box, caption, 256);
+        std::wstring text;
+        for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t className[32] = {};
+            GetClassNameW(child, className, 32);
+            wchar_t childText[1024] = {};
+            GetWindowTextW(child, childText, 1024);
+            if (_wcsicmp(className, L"Static") == 0 && childText[0] &&
+                (text.empty() || GetDlgCtrlID(child) == kMessageBoxTextId)) {
+                text = childText;
+            }
+        }
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }, kStepTimeoutMs));
+        return {caption, text};
+    }
+
+    void Exit() {
+        ASSERT_TRUE(program_->RequestExit());
+        DWORD exitCode = 1;
+        ASSERT_TRUE(program_->WaitForExit(kExitTimeoutMs, &exitCode));
+        EXPECT_EQ(exitCode, 0u);
+    }
+
+    // After the program ended: the library was unloaded with nothing of its handed out left alive,
+    // no slot it does not expect was called, and every reference it took on a handler it dropped.
+    void ExpectCleanEnd(const char* unloadKind) {
+        const std::vector<std::string> unloaded = Calls({"unloaded"});
+        ASSERT_EQ(unloaded.size(), 1u);
+        EXPECT_EQ(unloaded[0], std::string("unloaded\t") + unloadKind);
+        EXPECT_EQ(Calls({"unexpected"}), std::vector<std::string>());
+        std::map<std::string, int> held;
+        for (const auto& entry : Journal()) {
+            if (entry.second[0] == "hold") {
+                ++held[entry.second[1]];
+            } else if (entry.second[0] == "drop") {
+                --held[entry.second[1]];
+            }
+        }
+        for (const auto& handler : held) {
+            EXPECT_EQ(handler.second, 0) << handler.first;
+        }
+    }
+
+    TempDir local_{L"lad"};
+    std::unique_ptr<TarnProgram> program_ = std::make_unique<TarnProgram>();
+    HWND window_ = nullptr;
+    ULONGLONG windowSeenTick_ = 0;
+};
+
+#define EXPECT_SIZE(window, width, height)                        \
+    do {                                                          \
+        const RECT client_ = ClientOf(window);                    \
+        EXPECT_EQ(client_.right, (width)) << #window " width";    \
+        EXPECT_EQ(client_.bottom, (height)) << #window " height"; \
+    } while (false)
+
+TEST_F(BrowserControlProgram, CreatesFitsNavigatesAnswersKeysAndTearsDownToZero) {
+    InstallLoader(L"fake_webview2_runtime.dll");
+    Start();
+    ASSERT_TRUE(WaitForCount("Navigate", 1));
+    // A measurement, not a limit: from the loader's load (the window's first layout, right after its
+    // creation) and from the moment this test saw the window, to the start page's Navigate.
+    ULONGLONG loaded = 0;
+    for (const auto& entry : Journal()) {
+        if (entry.second[0] == "loaded") {
+            loaded = entry.first;
+        } else if (entry.second[0] == "Navigate") {
+            std::printf(
+                "creation: loader loaded -> Navigate %llu ms; window seen -> Navigate %llu ms\n",
+                static_cast<unsigned long long>(entry.first - loaded),
+                static_cast<unsigned long long>(entry.first - std::min(entry.first, windowSeenTick_)));
+            break;
+        }
+    }
+    const RECT page = ClientOf(PageArea());
+    const std::string bounds =
+        "put_Bounds\t0\t0\t" + std::to_string(page.right) + "\t" + std::to_string(page.bottom);
+    const std::vector<std::string> chain = {
+        "CreateCoreWebView2EnvironmentWithOptions\t" + WideToUtf8(RuntimeFolder()) + "\t" +
+            WideToUtf8(UserDataFolder()) + "\t(null)",
+        "environment-completed\t0x00000000",
+        "CreateCoreWebView2Controller\tTarnWebHost\t2022\t2025",
+        "get_CoreWebView2",
+        "controller-completed\t0x00000000",
+        "add_NavigationStarting",
+        "add_NavigationCompleted",
+        "add_WebMessageReceived",
+        "put_IsScriptEnabled\t1",
+        "put_AreDevToolsEnabled\t0",
+        "put_AreDefaultContextMenusEnabled\t0",
+        "put_IsPasswordAutosaveEnabled\t1",
+        "put_IsGeneralAutofillEnabled\t1",
+        bounds,
+        "put_IsVisible\t1",
+        "NotifyParentWindowPositionChanged",
+        "NotifyParentWindowPositionChanged",
+        "Navigate\t" + std::string(kStartUrl),
+    };
+    std::vector<std::string> names;
+    for (const std::string& call : chain) {
+        names.push_back(call.substr(0, call.find('\t')));
+    }
+    EXPECT_EQ(Calls(names), chain);
+    EXPECT_TRUE(DirectoryExists(UserDataFolder()));
+    // Every handler answers IUnknown and its own interface with itself, refuses others and a null
+    // out pointer.
+    const std::vector<std::string> probes = Calls({"probe"});
+    ASSERT_EQ(probes.size(), 5u);
+    for (const std::string& probe : probes) {
+        EXPECT_NE(probe.find("\t0x00000000=self\t0x00000000=self\t0x80004002=null\t0x80004003"),
+                  std::string::npos)
+            << probe;
+    }
+
+    // The host and the runtime's windows fill the page area below the settings strip.
+    const RECT client = ClientOf(window_);
+    EXPECT_EQ(page.right, client.right);
+    EXPECT_EQ(page.bottom, client.bottom - 30);
+    EXPECT_SIZE(Host(), page.right, page.bottom);
+    ASSERT_NE(Inner(), nullptr);
+    EXPECT_SIZE(Outer(), page.right, page.bottom);
+    EXPECT_SIZE(Inner(), page.right, page.bottom);
+
+    SetClientSize(1300, 800);
+    ASSERT_TRUE(WaitForCount("put_Bounds\t0\t0\t1300\t770", 1));
+    Settle();
+    EXPECT_SIZE(Host(), 1300, 770);
+    EXPECT_SIZE(Outer(), 1300, 770);
+    EXPECT_SIZE(Inner(), 1300, 770);
+
+    // The task list's band takes 150 pixels; until the site has loaded, every layout asks for the
+    // start page again.
+    ToggleTaskList();
+    ASSERT_TRUE(WaitForCount("put_Bounds\t0\t0\t1300\t620", 1));
+    Settle();
+    EXPECT_SIZE(Outer(), 1300, 620);
+    EXPECT_SIZE(Inner(), 1300, 620);
+    const HWND list = GetDlgItem(window_, kTaskListId);
+    EXPECT_TRUE(IsWindowVisible(list));
+    EXPECT_EQ(Count("Navigate"), 2u);
+
+    // A failed navigation runs nothing; one to another site runs the script but is not the site.
+    Command("navigation-completed 0 " + std::string(kStartUrl));
+    ToggleTaskList();
+    ASSERT_TRUE(WaitForCount("put_Bounds\t0\t0\t1300\t770", 2));
+    Settle();
+    EXPECT_EQ(Count("ExecuteScript"), 0u);
+    EXPECT_EQ(Count("Navigate"), 3u);
+    Command("navigation-completed 1 http://other.example/?from=assets.tarn.exampl");
+    ToggleTaskList();
+    ASSERT_TRUE(WaitForCount("put_Bounds\t0\t0\t1300\t620", 2));
+    Settle();
+    EXPECT_EQ(Count("Navigate"), 4u);
+    const std::vector<std::string> scripts = Calls({"ExecuteScript"});
+    ASSERT_EQ(scripts.size(), 1u);
+    EXPECT_EQ(scripts[0].compare(0, 14, "ExecuteScript\t"), 0);
+    EXPECT_NE(scripts[0].find("window.TARNEmbedded = true;"), std::string::npos);
+    EXPECT_NE(scripts[0].find("document.addEventListener('click', onClick, true);"), std::string::npos);
+    EXPECT_EQ(scripts[0].find('\n'), std::string::npos);
+    EXPECT_EQ(scripts[0].substr(scripts[0].size() - 7), "\t(null)");
+    // The site's host anywhere in the address (here only in the query) counts as the site.
+    Command("navigation-completed 1 http://mirror.example/?next=http://assets.tarn.example/");
+    ToggleTaskList();
+    ASSERT_TRUE(WaitForCount("put_Bounds\t0\t0\t1300\t770", 3));
+    Settle();
+    EXPECT_EQ(Count("ExecuteScript"), 2u);
+    EXPECT_EQ(Count("Navigate"), 4u);
+
+    // The other two registrations reach their handlers (whose work on links is not theirs yet).
+    Command("navigation-starting http://assets.tarn.example/next");
+    Command("web-message hello");
+    EXPECT_EQ(Calls({"fired"}),
+              (std::vector<std::string>{
+                  "fired\tNavigationCompleted\t0x00000000", "fired\tNavigationCompleted\t0x00000000",
+                  "fired\tNavigationCompleted\t0x00000000", "fired\tNavigationStarting\t0x00000000",
+                  "fired\tWebMessageReceived\t0x00000000"}));
+
+    // F5 reloads and is not passed on; other keys reach the runtime's own procedure.
+    PostMessageW(Outer(), WM_KEYDOWN, VK_F5, 0);
+    PostMessageW(Outer(), WM_KEYDOWN, VK_F6, 0);
+    Settle();
+    EXPECT_EQ(Count("Reload"), 1u);
+    EXPECT_EQ(Count("key\t116"), 0u);
+    EXPECT_EQ(Count("key\t117"), 1u);
+    // F11: the whole monitor, then back to 100, 100 (1000 x 700 grows to the minimum tracking size).
+    PostMessageW(Outer(), WM_KEYDOWN, VK_F11, 0);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const RECT rect = ScreenRect(window_);
+            return rect.left == 0 && rect.top == 0 && rect.right == GetSystemMetrics(SM_CXSCREEN) &&
+                   rect.bottom == GetSystemMetrics(SM_CYSCREEN);
+        },
+        kStepTimeoutMs));
+    PostMessageW(Outer(), WM_KEYDOWN, VK_F11, 0);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const RECT rect = ScreenRect(window_);
+            return rect.left == 100 && rect.top == 100 && rect.right - rect.left == 1202 &&
+                   rect.bottom - rect.top == 750;
+        },
+        kStepTimeoutMs));
+
+    const std::vector<std::string> tokens = Calls({"token"});
+    ASSERT_EQ(tokens.size(), 3u);
+    Exit();
+    auto tokenOf = [&](size_t i) { return tokens[i].substr(tokens[i].rfind('\t') + 1); };
+    EXPECT_EQ(Calls({"remove_NavigationStarting", "remove_NavigationCompleted", "remove_WebMessageReceived",
+                     "Close"}),
+              (std::vector<std::string>{"remove_NavigationStarting\t" + tokenOf(0) + "\tknown",
+                                        "remove_NavigationCompleted\t" + tokenOf(1) + "\tknown",
+                                        "remove_WebMessageReceived\t" + tokenOf(2) + "\tknown",
+                                        "Close\tcontroller#2\tparent-alive"}));
+    ExpectCleanEnd("dynamic");
+}
+
+// Each failure of the chain shows its message once, and the next layout tries again.
+TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
+    struct Case {
+        const char* name;
+        const wchar_t* library;
+        const char* config;
+        std::wstring text;
+    };
+    const std::wstring dataFolder = UserDataFolder();
+    const std::wstring developerPage = L"https://developer.microsoft.com/microsoft-edge/webview2/";
+    const std::vector<Case> cases = {
+        {"M1", nullptr, "",
+         L"无法加载 WebView2Loader.dll\n请重新安装程序或手动下载 WebView2 Runtime：\n"
+         L"https://go.microsoft.com/fwlink/?linkid=2124703"},
+        {"M2", L"tarn_test_loader.dll", "", L"找不到 WebView2 环境创建函数\n请确保安装了 WebView2 Runtime"},
+        {"M3", L"fake_webview2_runtime.dll", "fail=host-window", L"创建 WebView2 宿主窗口失败"},
+        {"M4", L"fake_webview2_runtime.dll", "fail=env-call",
+         L"启动 WebView2 浏览器控件失败 (HRESULT=80004005)\n用户数据目录: " + dataFolder +
+             L"\n请确保已安装 Microsoft Edge WebView2 Runtime\n下载地址: " + developerPage},
+        {"M5", L"fake_webview2_runtime.dll", "fail=env-complete",
+         L"WebView2 环境创建失败 (HRESULT=80004005)\n请确保已安装 Microsoft Edge WebView2 "
+         L"Runtime\n下载地址: " +
+             developerPage},
+        {"M6", L"fake_webview2_runtime.dll", "fail=controller-complete",
+         L"WebView2 Controller 创建失败 (HRESULT=80004005)"},
+        {"M7", L"fake_webview2_runtime.dll", "fail=core", L"获取 WebView2 核心接口失败 (HRESULT=80004005)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NewProgram();
+        if (c.library) {
+            InstallLoader(c.library);
+        }
+        ConfigureFake(c.config);
+        Start();
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const HWND box = WaitForMessageBox();
+            ASSERT_NE(box, nullptr) << "attempt " << attempt;
+            const auto shown = ReadAndCloseMessageBox(box);
+            EXPECT_EQ(shown.first, L"WebView2 错误");
+            EXPECT_EQ(shown.second, c.text) << WideToUtf8(shown.second);
+            if (attempt == 0) {
+                ToggleTaskList();
+            }
+        }
+        Exit();
+        if (c.library && std::wstring(c.library) == L"fake_webview2_runtime.dll") {
+            EXPECT_EQ(Count("Navigate"), 0u);
+            ExpectCleanEnd("dynamic");
+        }
+    }
+}
+
+// Variations the chain must take: one registration refused and a runtime without Settings4; a
+// runtime folder the environment call refuses and a refused navigation; a loader with only the
+// older export.
+TEST_F(BrowserControlProgram, RefusedRegistrationRuntimeFolderAndOlderExport) {
+    InstallLoader(L"fake_webview2_runtime.dll");
+    ConfigureFake("fail=add-navigation-completed\nsettings4=no\n");
+    Start();
+    ASSERT_TRUE(WaitForCount("Navigate", 1));
+    EXPECT_EQ(Calls({"add_NavigationStarting", "add_NavigationCompleted", "add_WebMessageReceived", "token"})
+                  .size(),
+              5u);
+    EXPECT_EQ(Calls({"QueryInterface", "put_IsPasswordAutosaveEnabled"}),
+              (std::vector<std::string>{"QueryInterface\tsettings#4\tICoreWebView2Settings4",
+                                        "QueryInterface\tsettings#4\tICoreWebView2Settings5",
+                                        "put_IsPasswordAutosaveEnabled\t1"}));
+    Exit();
+    const std::vector<std::string> removed =
+        Calls({"remove_NavigationStarting", "remove_NavigationCompleted", "remove_WebMessageReceived"});
+    ASSERT_EQ(removed.size(), 2u);
+    EXPECT_EQ(removed[0].compare(0, 26, "remove_NavigationStarting\t"), 0);
+    EXPECT_EQ(removed[1].compare(0, 26, "remove_WebMessageReceived\t"), 0);
+    ExpectCleanEnd("dynamic");
+
+    NewProgram();
+    InstallLoader(L"fake_webview2_runtime.dll");
+    ConfigureFake("fail=env-call-with-folder,navigate\n");
+    Start();
+    ASSERT_TRUE(WaitForCount("ExecuteScript", 1));
+    // A refused Navigate is followed by the same address set from a script.
+    EXPECT_EQ(Calls({"Navigate", "ExecuteScript"}),
+              (std::vector<std::string>{
+                  "Navigate\t" + std::string(kStartUrl),
+                  "ExecuteScript\twindow.location.href = '" + std::string(kStartUrl) + "';\t(null)"}));
+    EXPECT_EQ(
+        Calls({"CreateCoreWebView2EnvironmentWithOptions"}),
+        (std::vector<std::string>{"CreateCoreWebView2EnvironmentWithOptions\t" + WideToUtf8(RuntimeFolder()) +
+                                      "\t" + WideToUtf8(UserDataFolder()) + "\t(null)",
+                                  "CreateCoreWebView2EnvironmentWithOptions\t(null)\t" +
+                                      WideToUtf8(UserDataFolder()) + "\t(null)"}));
+    Exit();
+    ExpectCleanEnd("dynamic");
+
+    NewProgram();
+    InstallLoader(L"fake_webview2_runtime_old.dll");
+    Start();
+    ASSERT_TRUE(WaitForCount("Navigate", 1));
+    EXPECT_EQ(Calls({"CreateCoreWebView2EnvironmentWithOptions", "CreateCoreWebView2Environment"}),
+              std::vector<std::string>{"CreateCoreWebView2Environment"});
+    Exit();
+    ExpectCleanEnd("dynamic");
+}
+
+// Layouts while the environment is pending start nothing new. The window closes meanwhile and the
+// environment completes after the teardown: the program keeps nothing of it, and the runtime's
+// library is still there to finish its call.
+TEST_F(BrowserControlProgram, ClosingWhileTheEnvironmentIsPendingLeavesNothingBehind) {
+    InstallLoader(L"fake_webview2_runtime.dll");
+    ConfigureFake("hold=env-until-host-destroyed\n");
+    Start();
+    ASSERT_TRUE(WaitForCount("CreateCoreWebView2EnvironmentWithOptions", 1));
+    const HWND host = Host();
+    ASSERT_NE(host, nullptr);
+    ToggleTaskList();
+    ToggleTaskList();
+    Settle();
+    EXPECT_EQ(Count("CreateCoreWebView2EnvironmentWithOptions"), 1u);
+    EXPECT_EQ(Host(), host);
+
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    DWORD exitCode = 1;
+    ASSERT_TRUE(program_->WaitForExit(kExitTimeoutMs, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(Calls({"host-destroyed-with-environment-pending", "environment-completed",
+                     "CreateCoreWebView2Controller"}),
+              (std::vector<std::string>{"host-destroyed-with-environment-pending",
+                                        "environment-completed\t0x00000000"}));
+    ExpectCleanEnd("exit");
+}
+
+}  // namespace
