@@ -4,6 +4,7 @@
 #include "base/win32.h"
 
 #include <atomic>
+#include <random>
 #include <vector>
 
 namespace {
@@ -118,6 +119,15 @@ std::string Utf16LeBytes(const std::wstring& text) {
     for (wchar_t ch : text) {
         bytes.push_back(static_cast<char>(ch & 0xFF));
         bytes.push_back(static_cast<char>((ch >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(generator() & 0xFF);
     }
     return bytes;
 }

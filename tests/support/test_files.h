@@ -34,6 +34,10 @@ bool RemoveTree(const std::wstring& path);
 // UTF-16LE bytes of `text` (no byte-order mark), for comparing files the program writes in UTF-16.
 std::string Utf16LeBytes(const std::wstring& text);
 
+// Bytes that neither compress nor repeat, the same for the same seed: a download that splices or
+// truncates them cannot come out equal by accident.
+std::string RandomBytes(size_t size, unsigned seed);
+
 // Sets an environment variable of this process for the life of the object (programs started
 // meanwhile inherit it), then restores it.
 class ScopedEnvironmentVariable {

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <random>
 #include <vector>
 
 namespace {
@@ -18,15 +17,6 @@ namespace {
 const std::string kLinkPath = "/fwlink/?linkid=2124703";
 const std::string kUserAgentLine =
     "User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36\r\n";
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        byte = static_cast<char>(generator() & 0xFF);
-    }
-    return bytes;
-}
 
 std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
