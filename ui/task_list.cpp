@@ -49,9 +49,22 @@ constexpr size_t kNameTailUnits = 8;
 constexpr size_t kPathTailUnits = 160;
 constexpr wchar_t kEllipsis = L'\u2026';
 
+// The tooltip control keeps at most 1024 units of text (Wine's keeps exactly that many), so each of
+// its three lines is held well below a third of it.
+constexpr size_t kTipLineMax = 320;
+constexpr size_t kTipTailUnits = 200;
+// Widest tooltip before its lines wrap; also what lets it break lines at "\r\n" at all.
+constexpr int kTipMaxWidth = 640;
+
 WNDPROC g_listOwnProc = nullptr;
 bool g_adjustingColumns = false;
 int g_lastResizedColumn = -1;
+
+// The tooltip shown over the list: its control, the row its text was made for (-1: none) and the
+// text itself, which the control reads from this buffer.
+HWND g_hTaskTip = nullptr;
+int g_tipRow = -1;
+std::wstring g_tipText;
 
 // Shortens `text` to at most maxUnits by replacing its middle with an ellipsis, keeping about
 // tailUnits at the end. Never splits a surrogate pair.
@@ -280,12 +293,94 @@ LRESULT OnScroll(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
     return result;
 }
 
+// The one tool covers the whole list; the text follows the row under the pointer.
+TTTOOLINFOW TipTool(HWND list) {
+    TTTOOLINFOW tool = {};
+    // The size comctl32 before version 6 accepts too; the fields after it are not used.
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND;
+    tool.hwnd = list;
+    tool.uId = reinterpret_cast<UINT_PTR>(list);
+    tool.lpszText = const_cast<wchar_t*>(g_tipText.c_str());
+    return tool;
+}
+
+// The list view's own info tips are not implemented by every comctl32 (Wine's sends no
+// LVN_GETINFOTIP), so the list has a tooltip of its own that it feeds from a hit test.
+void CreateTaskTip(HWND list) {
+    if (g_hTaskTip && IsWindow(g_hTaskTip)) {
+        DestroyWindow(g_hTaskTip);
+    }
+    g_tipRow = -1;
+    g_tipText.clear();
+    g_hTaskTip = CreateWindowExW(
+        WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, list, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!g_hTaskTip) {
+        const DWORD error = GetLastError();
+        DebugTrace(L"SetupTaskList: no tooltip (error %lu)", error);
+        return;
+    }
+    TTTOOLINFOW tool = TipTool(list);
+    SendMessageW(g_hTaskTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(g_hTaskTip, TTM_SETMAXTIPWIDTH, 0, kTipMaxWidth);
+}
+
+void SetTipText(HWND list, const std::wstring& text) {
+    if (!g_hTaskTip || text == g_tipText) {
+        return;
+    }
+    g_tipText = text;
+    TTTOOLINFOW tool = TipTool(list);
+    SendMessageW(g_hTaskTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// A new row under the pointer hides the tip, so that it comes back beside that row with its text.
+void FollowPointer(HWND list, LPARAM point) {
+    LVHITTESTINFO hit = {};
+    hit.pt.x = GET_X_LPARAM(point);
+    hit.pt.y = GET_Y_LPARAM(point);
+    const int row =
+        static_cast<int>(SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (row == g_tipRow) {
+        return;
+    }
+    g_tipRow = row;
+    DownloadTask task;
+    const bool found = row >= 0 && CopyTaskAt(static_cast<size_t>(row), &task);
+    SendMessageW(g_hTaskTip, TTM_POP, 0, 0);
+    SetTipText(list, found ? TaskTipText(task) : std::wstring());
+}
+
+LRESULT OnMouse(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (g_hTaskTip) {
+        if (message == WM_MOUSEMOVE) {
+            FollowPointer(list, lParam);
+        }
+        MSG relayed = {};
+        relayed.hwnd = list;
+        relayed.message = message;
+        relayed.wParam = wParam;
+        relayed.lParam = lParam;
+        relayed.time = static_cast<DWORD>(GetMessageTime());
+        const DWORD position = GetMessagePos();
+        relayed.pt.x = GET_X_LPARAM(position);
+        relayed.pt.y = GET_Y_LPARAM(position);
+        SendMessageW(g_hTaskTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+    }
+    return PassOn(list, message, wParam, lParam);
+}
+
 LRESULT RouteTaskListMessage(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_NOTIFY:
             return OnNotify(list, message, wParam, lParam);
         case WM_LBUTTONDBLCLK:
             return OnDoubleClick(list, message, wParam, lParam);
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+            return OnMouse(list, message, wParam, lParam);
         case WM_KEYDOWN:
             return OnKeyDown(list, message, wParam, lParam);
         case WM_VSCROLL:
@@ -310,9 +405,8 @@ void InsertColumn(HWND list, int index, const wchar_t* title, int width, int for
     SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
 }
 
-}  // namespace
-
-std::wstring TaskNameCellText(const std::string& utf8Name) {
+// The name with ".zip" ensured, whole.
+std::wstring TaskShownName(const std::string& utf8Name) {
     std::string shown = utf8Name;
     bool endsInZip = false;
     if (shown.size() >= 4) {
@@ -327,10 +421,10 @@ std::wstring TaskNameCellText(const std::string& utf8Name) {
     if (!endsInZip) {
         shown += ".zip";
     }
-    return ElideMiddle(Utf8ToWide(shown), kTaskNameCellMax, kNameTailUnits);
+    return Utf8ToWide(shown);
 }
 
-std::wstring TaskPathCellText(const DownloadTask& task) {
+const std::wstring& TaskShownPath(const DownloadTask& task) {
     const std::wstring* path = nullptr;
     switch (task.status) {
         case TaskStatus::Copying:
@@ -345,10 +439,34 @@ std::wstring TaskPathCellText(const DownloadTask& task) {
             path = &FirstNonEmpty({&task.filePath, &task.extractDir});
             break;
     }
-    if (path->empty()) {
+    return *path;
+}
+
+}  // namespace
+
+std::wstring TaskNameCellText(const std::string& utf8Name) {
+    return ElideMiddle(TaskShownName(utf8Name), kTaskNameCellMax, kNameTailUnits);
+}
+
+std::wstring TaskPathCellText(const DownloadTask& task) {
+    const std::wstring& path = TaskShownPath(task);
+    if (path.empty()) {
         return L"-";
     }
-    return ElideMiddle(*path, kTaskPathCellMax, kPathTailUnits);
+    return ElideMiddle(path, kTaskPathCellMax, kPathTailUnits);
+}
+
+std::wstring TaskTipText(const DownloadTask& task) {
+    std::wstring tip = ElideMiddle(TaskShownName(task.name), kTipLineMax, kTipTailUnits);
+    const std::wstring& path = TaskShownPath(task);
+    if (!path.empty()) {
+        tip += L"\r\n" + ElideMiddle(path, kTipLineMax, kTipTailUnits);
+    }
+    const bool explains = task.status == TaskStatus::Failed || task.status == TaskStatus::Completed;
+    if (explains && !task.error.empty()) {
+        tip += L"\r\n" + ElideMiddle(Utf8ToWide(task.error), kTipLineMax, kTipTailUnits);
+    }
+    return tip;
 }
 
 void SetupTaskList() {
@@ -371,6 +489,7 @@ void SetupTaskList() {
     InsertColumn(list, kTimeColumn, L"时间", kTimeColumnWidth, LVCFMT_RIGHT);
     HideHorizontalScrollBar(list);
     FitTaskListColumns(list);
+    CreateTaskTip(list);
 }
 
 void FitTaskListColumns(HWND list) {
@@ -400,6 +519,10 @@ void RebuildTaskList() {
     }
     RedrawPause pause(list);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    // The rows the tip was made for are gone; the next pointer move finds the row again.
+    g_tipRow = -1;
+    SendMessageW(g_hTaskTip, TTM_POP, 0, 0);
+    SetTipText(list, std::wstring());
     {
         const std::vector<DownloadTask> tasks = SnapshotTasks();
         const int count = static_cast<int>(tasks.size());
@@ -442,6 +565,9 @@ void UpdateTaskRow(int row, const DownloadTask& task) {
     SetCellText(row, kProgressColumn, percent);
     SetCellText(row, kTimeColumn, time);
     SetCellText(row, kPathColumn, TaskPathCellText(task));
+    if (row == g_tipRow) {
+        SetTipText(g_hTaskList, TaskTipText(task));
+    }
 }
 
 LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

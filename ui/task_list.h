@@ -25,6 +25,9 @@ std::wstring TaskNameCellText(const std::string& utf8Name);
 // Column 1: the task's most relevant path for its status, at most kTaskPathCellMax units; "-" when
 // it has none.
 std::wstring TaskPathCellText(const DownloadTask& task);
+// The row's tooltip: the whole name and path, and for a failed task or one completed with a note,
+// the error or note, one per line (each line shortened in the middle past a few hundred units).
+std::wstring TaskTipText(const DownloadTask& task);
 
 // Longest texts the list shows: list view cells are drawn from fixed buffers of 256 and 260 units,
 // so longer texts are shortened in the middle (see ElideMiddle in task_list.cpp).

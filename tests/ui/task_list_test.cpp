@@ -402,6 +402,32 @@ TEST_F(TaskListTest, PathAndTimeCellsFollowTheStatus) {
     EXPECT_EQ(Cell(1, 4), L"07:05:09");
 }
 
+// The tip names the task whole, and says why a failed task failed or what a completed one left.
+TEST_F(TaskListTest, TheTipShowsTheWholeNameAndPathAndWhyATaskFailed) {
+    DownloadTask failed = MakeTask("broken", TaskStatus::Failed);
+    failed.filePath = L"D:\\dl\\broken_20261208_101500.zip";
+    failed.error = "HTTP 404 error";
+    EXPECT_EQ(TaskTipText(failed), L"broken.zip\r\nD:\\dl\\broken_20261208_101500.zip\r\nHTTP 404 error");
+    DownloadTask noted = WithAllPaths(MakeTask("素材", TaskStatus::Completed, 100));
+    noted.error = "待处理";
+    EXPECT_EQ(TaskTipText(noted), L"素材.zip\r\nD:\\dl\\leftover\r\n待处理");
+    // An error left over from an earlier stage is not the reason for a running task.
+    DownloadTask running = MakeTask("r.ZIP", TaskStatus::Downloading, 5);
+    running.error = "stale";
+    EXPECT_EQ(TaskTipText(running), L"r.ZIP");
+
+    // What the cells shorten, the tip shows whole, within what a tooltip holds.
+    const std::string longName(300, 'n');
+    DownloadTask longOne = MakeTask(longName, TaskStatus::Failed);
+    longOne.filePath = L"D:\\" + std::wstring(100000, L'p') + L"\\tail.zip";
+    longOne.error = std::string(5000, 'e');
+    const std::wstring tip = TaskTipText(longOne);
+    EXPECT_EQ(tip.substr(0, 304), std::wstring(longName.begin(), longName.end()) + L".zip");
+    EXPECT_LT(tip.size(), 1024u);
+    EXPECT_NE(tip.find(L"\\tail.zip\r\n"), std::wstring::npos);
+    EXPECT_EQ(tip.back(), L'e');
+}
+
 TEST_F(TaskListTest, OverlongNamesAndPathsAreShortenedInTheMiddle) {
     const std::string longName(300, 'n');
     std::string emojiName;
