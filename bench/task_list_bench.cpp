@@ -124,8 +124,9 @@ int main() {
         }
         QueryPerformanceCounter(&end);
         const double shownRow = Milliseconds(start, end) * 1000.0 / kRowUpdatesPerRun;
-        std::printf("%5d tasks: rebuild %8.2f ms, one-row update %7.1f us (any row), %7.1f us (row on screen)\n",
-                    count, rebuild, anyRow, shownRow);
+        std::printf(
+            "%5d tasks: rebuild %8.2f ms, one-row update %7.1f us (any row), %7.1f us (row on screen)\n",
+            count, rebuild, anyRow, shownRow);
     }
     DestroyWindow(g_hDownloadWnd.load());
     return 0;

@@ -53,6 +53,13 @@ constexpr wchar_t kEllipsis = L'\u2026';
 // its three lines is held well below a third of it.
 constexpr size_t kTipLineMax = 320;
 constexpr size_t kTipTailUnits = 200;
+// A row that draws a progress bar carries this flag and its percentage (0..100) as its item data;
+// rows in a final status carry 0 and draw their percentage as plain text.
+constexpr LPARAM kBarRowFlag = 0x10000;
+constexpr LPARAM kBarPercentMask = 0xFFFF;
+// Space between the progress cell's edges and its bar.
+constexpr int kBarInset = 2;
+
 // Widest tooltip before its lines wrap; also what lets it break lines at "\r\n" at all.
 constexpr int kTipMaxWidth = 640;
 
@@ -293,6 +300,86 @@ LRESULT OnScroll(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
     return result;
 }
 
+LPARAM RowBarData(const DownloadTask& task) {
+    return IsFinalStatus(task.status) ? 0 : kBarRowFlag | std::clamp<LPARAM>(task.progress, 0, 100);
+}
+
+// Columns 1..4 in the order 2, 3, 4, 1.
+void WriteRowCells(int row, const DownloadTask& task) {
+    wchar_t percent[32] = {};
+    swprintf(percent, sizeof(percent) / sizeof(percent[0]), L"%d%%", task.progress);
+    std::wstring time = percent;
+    if (task.hasFinishTime) {
+        wchar_t clock[64] = {};
+        swprintf(clock, sizeof(clock) / sizeof(clock[0]), L"%02d:%02d:%02d", task.finishTime.wHour,
+                 task.finishTime.wMinute, task.finishTime.wSecond);
+        time = clock;
+    }
+    SetCellText(row, kStatusColumn, TaskStatusListWord(task.status));
+    SetCellText(row, kProgressColumn, percent);
+    SetCellText(row, kTimeColumn, time);
+    SetCellText(row, kPathColumn, TaskPathCellText(task));
+}
+
+void SetRowBar(int row, const DownloadTask& task) {
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    item.lParam = RowBarData(task);
+    SendMessageW(g_hTaskList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+// The progress cell of a running task: a framed bar filled to its percentage, the cell's own text
+// centred over it, in highlight colours over the filled part and window colours over the rest.
+void DrawProgressCell(HWND list, const NMLVCUSTOMDRAW& draw) {
+    const int row = static_cast<int>(draw.nmcd.dwItemSpec);
+    RECT cell = {};
+    cell.top = kProgressColumn;
+    cell.left = LVIR_BOUNDS;
+    if (!SendMessageW(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell))) {
+        return;
+    }
+    wchar_t buffer[32] = {};
+    LVITEMW item = {};
+    item.iSubItem = kProgressColumn;
+    item.pszText = buffer;
+    item.cchTextMax = static_cast<int>(sizeof(buffer) / sizeof(buffer[0]));
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    const std::wstring text = buffer;
+
+    const HDC dc = draw.nmcd.hdc;
+    const bool selected =
+        (SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED) != 0;
+    const int background = !selected ? COLOR_WINDOW : GetFocus() == list ? COLOR_HIGHLIGHT : COLOR_BTNFACE;
+    FillRect(dc, &cell, GetSysColorBrush(background));
+    RECT bar = cell;
+    InflateRect(&bar, -kBarInset, -kBarInset);
+    FillRect(dc, &bar, GetSysColorBrush(COLOR_WINDOW));
+    FrameRect(dc, &bar, GetSysColorBrush(COLOR_BTNSHADOW));
+    RECT inner = bar;
+    InflateRect(&inner, -1, -1);
+    const int percent = static_cast<int>(draw.nmcd.lItemlParam & kBarPercentMask);
+    RECT filled = inner;
+    filled.right = inner.left + (inner.right - inner.left) * percent / 100;
+    FillRect(dc, &filled, GetSysColorBrush(COLOR_HIGHLIGHT));
+    RECT empty = inner;
+    empty.left = filled.right;
+    // The text is drawn twice at the same place, each time clipped to one part of the bar.
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    const int x = (inner.left + inner.right - extent.cx) / 2;
+    const int y = (inner.top + inner.bottom - extent.cy) / 2;
+    SetBkMode(dc, TRANSPARENT);
+    if (filled.right > filled.left) {
+        SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+        ExtTextOutW(dc, x, y, ETO_CLIPPED, &filled, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+    }
+    if (empty.right > empty.left) {
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        ExtTextOutW(dc, x, y, ETO_CLIPPED, &empty, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+    }
+}
+
 // The one tool covers the whole list; the text follows the row under the pointer.
 TTTOOLINFOW TipTool(HWND list) {
     TTTOOLINFOW tool = {};
@@ -469,6 +556,35 @@ std::wstring TaskTipText(const DownloadTask& task) {
     return tip;
 }
 
+bool OnTaskListParentNotify(LPARAM lParam, LRESULT* result) {
+    auto* header = reinterpret_cast<NMHDR*>(lParam);
+    if (!header || !g_hTaskList || header->hwndFrom != g_hTaskList ||
+        header->code != static_cast<UINT>(NM_CUSTOMDRAW)) {
+        return false;
+    }
+    const auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(lParam);
+    switch (draw->nmcd.dwDrawStage) {
+        case CDDS_PREPAINT:
+            *result = CDRF_NOTIFYITEMDRAW;
+            break;
+        case CDDS_ITEMPREPAINT:
+            *result = (draw->nmcd.lItemlParam & kBarRowFlag) ? CDRF_NOTIFYSUBITEMDRAW : CDRF_DODEFAULT;
+            break;
+        case CDDS_ITEMPREPAINT | CDDS_SUBITEM:
+            if (draw->iSubItem == kProgressColumn && (draw->nmcd.lItemlParam & kBarRowFlag)) {
+                DrawProgressCell(g_hTaskList, *draw);
+                *result = CDRF_SKIPDEFAULT;
+            } else {
+                *result = CDRF_DODEFAULT;
+            }
+            break;
+        default:
+            *result = CDRF_DODEFAULT;
+            break;
+    }
+    return true;
+}
+
 void SetupTaskList() {
     const HWND list = g_hTaskList;
     if (!list) {
@@ -530,11 +646,12 @@ void RebuildTaskList() {
             const DownloadTask& task = tasks[static_cast<size_t>(i)];
             const std::wstring name = TaskNameCellText(task.name);
             LVITEMW item = {};
-            item.mask = LVIF_TEXT;
+            item.mask = LVIF_TEXT | LVIF_PARAM;
             item.iItem = i;
             item.pszText = const_cast<wchar_t*>(name.c_str());
+            item.lParam = RowBarData(task);
             SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-            UpdateTaskRow(i, task);
+            WriteRowCells(i, task);
         }
         if (count > 0) {
             LVITEMW state = {};
@@ -552,19 +669,8 @@ void UpdateTaskRow(int row, const DownloadTask& task) {
     if (!g_hTaskList) {
         return;
     }
-    wchar_t percent[32] = {};
-    swprintf(percent, sizeof(percent) / sizeof(percent[0]), L"%d%%", task.progress);
-    std::wstring time = percent;
-    if (task.hasFinishTime) {
-        wchar_t clock[64] = {};
-        swprintf(clock, sizeof(clock) / sizeof(clock[0]), L"%02d:%02d:%02d", task.finishTime.wHour,
-                 task.finishTime.wMinute, task.finishTime.wSecond);
-        time = clock;
-    }
-    SetCellText(row, kStatusColumn, TaskStatusListWord(task.status));
-    SetCellText(row, kProgressColumn, percent);
-    SetCellText(row, kTimeColumn, time);
-    SetCellText(row, kPathColumn, TaskPathCellText(task));
+    SetRowBar(row, task);
+    WriteRowCells(row, task);
     if (row == g_tipRow) {
         SetTipText(g_hTaskList, TaskTipText(task));
     }

@@ -17,6 +17,9 @@ void RebuildTaskList();
 void UpdateTaskRow(int row, const DownloadTask& task);
 // Sets the column widths for the list's current client width.
 void FitTaskListColumns(HWND list);
+// The list's notifications to its parent that the list's own drawing needs (NM_CUSTOMDRAW for the
+// progress bars). The parent's WM_NOTIFY calls this first and returns *result when it is true.
+bool OnTaskListParentNotify(LPARAM lParam, LRESULT* result);
 LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The texts the list shows, exposed so their limits can be checked without a window.
