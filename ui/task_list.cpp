@@ -49,8 +49,8 @@ constexpr size_t kNameTailUnits = 8;
 constexpr size_t kPathTailUnits = 160;
 constexpr wchar_t kEllipsis = L'\u2026';
 
-// The tooltip control keeps at most 1024 units of text (Wine's keeps exactly that many), so each of
-// its three lines is held well below a third of it.
+// Wine's tooltip control keeps at most 1024 units of text, so each of the tip's three lines is held
+// well below a third of that.
 constexpr size_t kTipLineMax = 320;
 constexpr size_t kTipTailUnits = 200;
 // A row that draws a progress bar carries this flag and its percentage (0..100) as its item data;
@@ -68,7 +68,7 @@ bool g_adjustingColumns = false;
 int g_lastResizedColumn = -1;
 
 // The tooltip shown over the list: its control, the row its text was made for (-1: none) and the
-// text itself, which the control reads from this buffer.
+// text last given to it.
 HWND g_hTaskTip = nullptr;
 int g_tipRow = -1;
 std::wstring g_tipText;
