@@ -19,7 +19,7 @@ export WINEARCH=win64
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 TARN_DEB_PACKAGES=(cmake make googletest g++-mingw-w64-x86-64-posix wine64 xvfb fonts-wqy-microhei
-  curl python3 x11-utils imagemagick)
+  curl python3 x11-utils imagemagick zip unzip)
 
 tarn_log() { printf '[tarn] %s\n' "$*" >&2; }
 
@@ -73,6 +73,24 @@ tarn_build() {
     -DCMAKE_TOOLCHAIN_FILE="$TARN_ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE="${TARN_BUILD_TYPE:-Release}" "$@" >/dev/null
   cmake --build "$TARN_BUILD" -j "$jobs"
+}
+
+# dist/TarnDown-<version>-win64.zip: the built program, the pinned 7za.exe with the licence file of
+# the package it comes from, and the read-me for Windows users (with Windows line ends). The version
+# is CMake's project version, which the build writes to version.txt.
+tarn_package() {
+  local version stage
+  version="$(cat "$TARN_BUILD/version.txt")"
+  stage="$(mktemp -d)"
+  cp "$TARN_BUILD/TarnDown.exe" "$TARN_7ZA" "$stage/"
+  cp "$(dirname "$TARN_7ZA")/../../LICENSE.txt" "$stage/LICENSE-7za.txt"
+  sed 's/\r*$/\r/' "$TARN_ROOT/packaging/README.txt" >"$stage/README.txt"
+  TARN_PACKAGE="$TARN_ROOT/dist/TarnDown-$version-win64.zip"
+  mkdir -p "$TARN_ROOT/dist"
+  rm -f "$TARN_PACKAGE"
+  (cd "$stage" && zip -q -X "$TARN_PACKAGE" TarnDown.exe 7za.exe LICENSE-7za.txt README.txt)
+  rm -rf "$stage"
+  tarn_log "packaged $TARN_PACKAGE"
 }
 
 # A display for the program's windows: the caller's, or a private Xvfb.

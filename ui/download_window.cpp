@@ -257,6 +257,17 @@ bool IsListDoubleClickInProgress(LPARAM lParam) {
     return header && header->code == static_cast<UINT>(NM_DBLCLK) && g_listDblClickActive;
 }
 
+LRESULT OnNotify(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (IsListDoubleClickInProgress(lParam)) {
+        return 0;
+    }
+    LRESULT result = 0;
+    if (OnTaskListParentNotify(lParam, &result)) {
+        return result;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 // Closing the window ends the program, through its one exit path.
 LRESULT OnClose() {
     RequestProgramExit();
@@ -322,10 +333,7 @@ LRESULT RouteDownloadMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
             OnKeyDown(window, wParam);
             break;
         case WM_NOTIFY:
-            if (IsListDoubleClickInProgress(lParam)) {
-                return 0;
-            }
-            break;
+            return OnNotify(window, message, wParam, lParam);
         case WM_CTLCOLORBTN:
         case WM_CTLCOLORDLG:
         case WM_CTLCOLORSTATIC:

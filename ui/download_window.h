@@ -4,7 +4,8 @@
 #include "base/win32.h"
 
 constexpr const wchar_t* kDownloadWindowClass = L"TarnDownloadWnd";
-constexpr const wchar_t* kDownloadWindowTitle = L"橙帆素材库·下载助手 v1.0.0";
+// TARN_VERSION_TEXT is CMake's project version.
+constexpr const wchar_t* kDownloadWindowTitle = L"橙帆素材库·下载助手 v" TARN_VERSION_TEXT;
 // The first frame size of every window; downloader-only mode then shrinks it to its client size.
 constexpr int kDownloadWindowWidth = 1602;
 constexpr int kDownloadWindowHeight = 1000;

@@ -49,9 +49,29 @@ constexpr size_t kNameTailUnits = 8;
 constexpr size_t kPathTailUnits = 160;
 constexpr wchar_t kEllipsis = L'\u2026';
 
+// Wine's tooltip control keeps at most 1024 units of text, so each of the tip's three lines is held
+// well below a third of that.
+constexpr size_t kTipLineMax = 320;
+constexpr size_t kTipTailUnits = 200;
+// A row that draws a progress bar carries this flag and its percentage (0..100) as its item data;
+// rows in a final status carry 0 and draw their percentage as plain text.
+constexpr LPARAM kBarRowFlag = 0x10000;
+constexpr LPARAM kBarPercentMask = 0xFFFF;
+// Space between the progress cell's edges and its bar.
+constexpr int kBarInset = 2;
+
+// Widest tooltip before its lines wrap; also what lets it break lines at "\r\n" at all.
+constexpr int kTipMaxWidth = 640;
+
 WNDPROC g_listOwnProc = nullptr;
 bool g_adjustingColumns = false;
 int g_lastResizedColumn = -1;
+
+// The tooltip shown over the list: its control, the row its text was made for (-1: none) and the
+// text last given to it.
+HWND g_hTaskTip = nullptr;
+int g_tipRow = -1;
+std::wstring g_tipText;
 
 // Shortens `text` to at most maxUnits by replacing its middle with an ellipsis, keeping about
 // tailUnits at the end. Never splits a surrogate pair.
@@ -280,12 +300,174 @@ LRESULT OnScroll(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
     return result;
 }
 
+LPARAM RowBarData(const DownloadTask& task) {
+    return IsFinalStatus(task.status) ? 0 : kBarRowFlag | std::clamp<LPARAM>(task.progress, 0, 100);
+}
+
+// Columns 1..4 in the order 2, 3, 4, 1.
+void WriteRowCells(int row, const DownloadTask& task) {
+    wchar_t percent[32] = {};
+    swprintf(percent, sizeof(percent) / sizeof(percent[0]), L"%d%%", task.progress);
+    std::wstring time = percent;
+    if (task.hasFinishTime) {
+        wchar_t clock[64] = {};
+        swprintf(clock, sizeof(clock) / sizeof(clock[0]), L"%02d:%02d:%02d", task.finishTime.wHour,
+                 task.finishTime.wMinute, task.finishTime.wSecond);
+        time = clock;
+    }
+    SetCellText(row, kStatusColumn, TaskStatusListWord(task.status));
+    SetCellText(row, kProgressColumn, percent);
+    SetCellText(row, kTimeColumn, time);
+    SetCellText(row, kPathColumn, TaskPathCellText(task));
+}
+
+void SetRowBar(int row, const DownloadTask& task) {
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    item.lParam = RowBarData(task);
+    SendMessageW(g_hTaskList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+// The progress cell of a running task: a framed bar filled to its percentage, the cell's own text
+// centred over it, in highlight colours over the filled part and window colours over the rest.
+void DrawProgressCell(HWND list, const NMLVCUSTOMDRAW& draw) {
+    const int row = static_cast<int>(draw.nmcd.dwItemSpec);
+    RECT cell = {};
+    cell.top = kProgressColumn;
+    cell.left = LVIR_BOUNDS;
+    if (!SendMessageW(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell))) {
+        return;
+    }
+    wchar_t buffer[32] = {};
+    LVITEMW item = {};
+    item.iSubItem = kProgressColumn;
+    item.pszText = buffer;
+    item.cchTextMax = static_cast<int>(sizeof(buffer) / sizeof(buffer[0]));
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    const std::wstring text = buffer;
+
+    const HDC dc = draw.nmcd.hdc;
+    const bool selected =
+        (SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED) != 0;
+    const int background = !selected ? COLOR_WINDOW : GetFocus() == list ? COLOR_HIGHLIGHT : COLOR_BTNFACE;
+    FillRect(dc, &cell, GetSysColorBrush(background));
+    RECT bar = cell;
+    InflateRect(&bar, -kBarInset, -kBarInset);
+    FillRect(dc, &bar, GetSysColorBrush(COLOR_WINDOW));
+    FrameRect(dc, &bar, GetSysColorBrush(COLOR_BTNSHADOW));
+    RECT inner = bar;
+    InflateRect(&inner, -1, -1);
+    const int percent = static_cast<int>(draw.nmcd.lItemlParam & kBarPercentMask);
+    RECT filled = inner;
+    filled.right = inner.left + (inner.right - inner.left) * percent / 100;
+    FillRect(dc, &filled, GetSysColorBrush(COLOR_HIGHLIGHT));
+    RECT empty = inner;
+    empty.left = filled.right;
+    // The text is drawn twice at the same place, each time clipped to one part of the bar.
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    const int x = (inner.left + inner.right - extent.cx) / 2;
+    const int y = (inner.top + inner.bottom - extent.cy) / 2;
+    SetBkMode(dc, TRANSPARENT);
+    if (filled.right > filled.left) {
+        SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+        ExtTextOutW(dc, x, y, ETO_CLIPPED, &filled, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+    }
+    if (empty.right > empty.left) {
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        ExtTextOutW(dc, x, y, ETO_CLIPPED, &empty, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+    }
+}
+
+// The one tool covers the whole list; the text follows the row under the pointer.
+TTTOOLINFOW TipTool(HWND list) {
+    TTTOOLINFOW tool = {};
+    // The size comctl32 before version 6 accepts too; the fields after it are not used.
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND;
+    tool.hwnd = list;
+    tool.uId = reinterpret_cast<UINT_PTR>(list);
+    tool.lpszText = const_cast<wchar_t*>(g_tipText.c_str());
+    return tool;
+}
+
+// The list view's own info tips are not implemented by every comctl32 (Wine's sends no
+// LVN_GETINFOTIP), so the list has a tooltip of its own that it feeds from a hit test.
+void CreateTaskTip(HWND list) {
+    if (g_hTaskTip && IsWindow(g_hTaskTip)) {
+        DestroyWindow(g_hTaskTip);
+    }
+    g_tipRow = -1;
+    g_tipText.clear();
+    g_hTaskTip = CreateWindowExW(
+        WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, list, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!g_hTaskTip) {
+        const DWORD error = GetLastError();
+        DebugTrace(L"SetupTaskList: no tooltip (error %lu)", error);
+        return;
+    }
+    TTTOOLINFOW tool = TipTool(list);
+    SendMessageW(g_hTaskTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(g_hTaskTip, TTM_SETMAXTIPWIDTH, 0, kTipMaxWidth);
+}
+
+void SetTipText(HWND list, const std::wstring& text) {
+    if (!g_hTaskTip || text == g_tipText) {
+        return;
+    }
+    g_tipText = text;
+    TTTOOLINFOW tool = TipTool(list);
+    SendMessageW(g_hTaskTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// A new row under the pointer hides the tip, so that it comes back beside that row with its text.
+void FollowPointer(HWND list, LPARAM point) {
+    LVHITTESTINFO hit = {};
+    hit.pt.x = GET_X_LPARAM(point);
+    hit.pt.y = GET_Y_LPARAM(point);
+    const int row =
+        static_cast<int>(SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (row == g_tipRow) {
+        return;
+    }
+    g_tipRow = row;
+    DownloadTask task;
+    const bool found = row >= 0 && CopyTaskAt(static_cast<size_t>(row), &task);
+    SendMessageW(g_hTaskTip, TTM_POP, 0, 0);
+    SetTipText(list, found ? TaskTipText(task) : std::wstring());
+}
+
+LRESULT OnMouse(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (g_hTaskTip) {
+        if (message == WM_MOUSEMOVE) {
+            FollowPointer(list, lParam);
+        }
+        MSG relayed = {};
+        relayed.hwnd = list;
+        relayed.message = message;
+        relayed.wParam = wParam;
+        relayed.lParam = lParam;
+        relayed.time = static_cast<DWORD>(GetMessageTime());
+        const DWORD position = GetMessagePos();
+        relayed.pt.x = GET_X_LPARAM(position);
+        relayed.pt.y = GET_Y_LPARAM(position);
+        SendMessageW(g_hTaskTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+    }
+    return PassOn(list, message, wParam, lParam);
+}
+
 LRESULT RouteTaskListMessage(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_NOTIFY:
             return OnNotify(list, message, wParam, lParam);
         case WM_LBUTTONDBLCLK:
             return OnDoubleClick(list, message, wParam, lParam);
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+            return OnMouse(list, message, wParam, lParam);
         case WM_KEYDOWN:
             return OnKeyDown(list, message, wParam, lParam);
         case WM_VSCROLL:
@@ -310,9 +492,8 @@ void InsertColumn(HWND list, int index, const wchar_t* title, int width, int for
     SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
 }
 
-}  // namespace
-
-std::wstring TaskNameCellText(const std::string& utf8Name) {
+// The name with ".zip" ensured, whole.
+std::wstring TaskShownName(const std::string& utf8Name) {
     std::string shown = utf8Name;
     bool endsInZip = false;
     if (shown.size() >= 4) {
@@ -327,10 +508,10 @@ std::wstring TaskNameCellText(const std::string& utf8Name) {
     if (!endsInZip) {
         shown += ".zip";
     }
-    return ElideMiddle(Utf8ToWide(shown), kTaskNameCellMax, kNameTailUnits);
+    return Utf8ToWide(shown);
 }
 
-std::wstring TaskPathCellText(const DownloadTask& task) {
+const std::wstring& TaskShownPath(const DownloadTask& task) {
     const std::wstring* path = nullptr;
     switch (task.status) {
         case TaskStatus::Copying:
@@ -345,10 +526,63 @@ std::wstring TaskPathCellText(const DownloadTask& task) {
             path = &FirstNonEmpty({&task.filePath, &task.extractDir});
             break;
     }
-    if (path->empty()) {
+    return *path;
+}
+
+}  // namespace
+
+std::wstring TaskNameCellText(const std::string& utf8Name) {
+    return ElideMiddle(TaskShownName(utf8Name), kTaskNameCellMax, kNameTailUnits);
+}
+
+std::wstring TaskPathCellText(const DownloadTask& task) {
+    const std::wstring& path = TaskShownPath(task);
+    if (path.empty()) {
         return L"-";
     }
-    return ElideMiddle(*path, kTaskPathCellMax, kPathTailUnits);
+    return ElideMiddle(path, kTaskPathCellMax, kPathTailUnits);
+}
+
+std::wstring TaskTipText(const DownloadTask& task) {
+    std::wstring tip = ElideMiddle(TaskShownName(task.name), kTipLineMax, kTipTailUnits);
+    const std::wstring& path = TaskShownPath(task);
+    if (!path.empty()) {
+        tip += L"\r\n" + ElideMiddle(path, kTipLineMax, kTipTailUnits);
+    }
+    const bool explains = task.status == TaskStatus::Failed || task.status == TaskStatus::Completed;
+    if (explains && !task.error.empty()) {
+        tip += L"\r\n" + ElideMiddle(Utf8ToWide(task.error), kTipLineMax, kTipTailUnits);
+    }
+    return tip;
+}
+
+bool OnTaskListParentNotify(LPARAM lParam, LRESULT* result) {
+    auto* header = reinterpret_cast<NMHDR*>(lParam);
+    if (!header || !g_hTaskList || header->hwndFrom != g_hTaskList ||
+        header->code != static_cast<UINT>(NM_CUSTOMDRAW)) {
+        return false;
+    }
+    const auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(lParam);
+    switch (draw->nmcd.dwDrawStage) {
+        case CDDS_PREPAINT:
+            *result = CDRF_NOTIFYITEMDRAW;
+            break;
+        case CDDS_ITEMPREPAINT:
+            *result = (draw->nmcd.lItemlParam & kBarRowFlag) ? CDRF_NOTIFYSUBITEMDRAW : CDRF_DODEFAULT;
+            break;
+        case CDDS_ITEMPREPAINT | CDDS_SUBITEM:
+            if (draw->iSubItem == kProgressColumn && (draw->nmcd.lItemlParam & kBarRowFlag)) {
+                DrawProgressCell(g_hTaskList, *draw);
+                *result = CDRF_SKIPDEFAULT;
+            } else {
+                *result = CDRF_DODEFAULT;
+            }
+            break;
+        default:
+            *result = CDRF_DODEFAULT;
+            break;
+    }
+    return true;
 }
 
 void SetupTaskList() {
@@ -371,6 +605,7 @@ void SetupTaskList() {
     InsertColumn(list, kTimeColumn, L"时间", kTimeColumnWidth, LVCFMT_RIGHT);
     HideHorizontalScrollBar(list);
     FitTaskListColumns(list);
+    CreateTaskTip(list);
 }
 
 void FitTaskListColumns(HWND list) {
@@ -400,6 +635,10 @@ void RebuildTaskList() {
     }
     RedrawPause pause(list);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    // The rows the tip was made for are gone; the next pointer move finds the row again.
+    g_tipRow = -1;
+    SendMessageW(g_hTaskTip, TTM_POP, 0, 0);
+    SetTipText(list, std::wstring());
     {
         const std::vector<DownloadTask> tasks = SnapshotTasks();
         const int count = static_cast<int>(tasks.size());
@@ -407,11 +646,12 @@ void RebuildTaskList() {
             const DownloadTask& task = tasks[static_cast<size_t>(i)];
             const std::wstring name = TaskNameCellText(task.name);
             LVITEMW item = {};
-            item.mask = LVIF_TEXT;
+            item.mask = LVIF_TEXT | LVIF_PARAM;
             item.iItem = i;
             item.pszText = const_cast<wchar_t*>(name.c_str());
+            item.lParam = RowBarData(task);
             SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-            UpdateTaskRow(i, task);
+            WriteRowCells(i, task);
         }
         if (count > 0) {
             LVITEMW state = {};
@@ -429,19 +669,11 @@ void UpdateTaskRow(int row, const DownloadTask& task) {
     if (!g_hTaskList) {
         return;
     }
-    wchar_t percent[32] = {};
-    swprintf(percent, sizeof(percent) / sizeof(percent[0]), L"%d%%", task.progress);
-    std::wstring time = percent;
-    if (task.hasFinishTime) {
-        wchar_t clock[64] = {};
-        swprintf(clock, sizeof(clock) / sizeof(clock[0]), L"%02d:%02d:%02d", task.finishTime.wHour,
-                 task.finishTime.wMinute, task.finishTime.wSecond);
-        time = clock;
+    SetRowBar(row, task);
+    WriteRowCells(row, task);
+    if (row == g_tipRow) {
+        SetTipText(g_hTaskList, TaskTipText(task));
     }
-    SetCellText(row, kStatusColumn, TaskStatusListWord(task.status));
-    SetCellText(row, kProgressColumn, percent);
-    SetCellText(row, kTimeColumn, time);
-    SetCellText(row, kPathColumn, TaskPathCellText(task));
 }
 
 LRESULT CALLBACK TaskListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

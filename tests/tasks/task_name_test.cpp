@@ -80,26 +80,12 @@ TEST(CleanTaskName, LongNamesAreCutWithoutSplittingACharacter) {
 }
 
 TEST(CleanTaskName, HostileNamesAlwaysGiveOneSafeComponent) {
-    const char* hostile[] = {"../..",
-                             "a/../../b",
-                             "..\\",
-                             "/",
-                             "\\",
-                             "C:",
-                             "C:..\\x",
-                             "\\\\?\\C:\\x",
-                             "\\\\.\\PhysicalDrive0",
-                             "x\r\ny",
-                             "*",
-                             "?",
-                             "...",
-                             "name ",
-                             "AUX.",
-                             "\xFF\xFE",
-                             "\xE2\x80\xAE"
-                             "gnp.exe",
-                             "nul ",
-                             "lpt1 ."};
+    const char* hostile[] = {"../..", "a/../../b", "..\\", "/", "\\", "C:", "C:..\\x", "\\\\?\\C:\\x",
+                             "\\\\.\\PhysicalDrive0", "x\r\ny", "*", "?", "...", "name ", "AUX.", "\xFF\xFE",
+                             // One name: a right-to-left override before "gnp.exe".
+                             ("\xE2\x80\xAE"
+                              "gnp.exe"),
+                             "nul ", "lpt1 ."};
     for (const char* name : hostile) {
         SCOPED_TRACE(name);
         ExpectSingleSafeComponent(CleanTaskName(name));

@@ -1,5 +1,6 @@
 // Shows the download window with a few tasks in different states, for scripts/screenshot.
-// Usage: screenshot_host.exe normal|downloader <seconds>
+// Usage: screenshot_host.exe normal|downloader <seconds> [hover]
+// With "hover" the pointer rests on the failed task's row, so that its tooltip shows.
 // Prints the window's client area on the screen as "x y width height" once it is shown, then runs the window
 // until it is closed or the seconds have passed.
 #include "base/window_messages.h"
@@ -8,6 +9,7 @@
 #include "tasks/task_table.h"
 #include "ui/control_ids.h"
 #include "ui/download_window.h"
+#include "ui/task_list.h"
 #include "webhost/runtime_discovery.h"
 #include "webhost/webview2_installer.h"
 
@@ -22,6 +24,10 @@
 namespace {
 
 constexpr UINT_PTR kQuitTimerId = 1;
+constexpr UINT_PTR kHoverTimerId = 2;
+// After the posted list and layout messages have run.
+constexpr UINT kHoverDelayMs = 1000;
+constexpr int kFailedRow = 3;
 
 bool RuntimePresent() {
     return true;
@@ -32,8 +38,9 @@ bool RuntimeAbsent() {
 }
 
 void AddTask(const char* name, TaskStatus status, int progress, const std::wstring& path,
-             const std::wstring& copyDest) {
+             const std::wstring& copyDest, const char* error = "") {
     DownloadTask task;
+    task.error = error;
     task.name = name;
     task.url = "http://assets.tarn.example/pack.zip";
     task.filePath = path;
@@ -56,9 +63,26 @@ void SeedTasks() {
             L"");
     AddTask("沙漠地图.ZIP", TaskStatus::Extracting, 70, downloads + L"\\沙漠地图.ZIP_20261208_101640.zip",
             L"");
-    AddTask("UI图标包", TaskStatus::Failed, 0, downloads + L"\\UI图标包_20261208_101702.zip", L"");
+    AddTask("UI图标包", TaskStatus::Failed, 0, downloads + L"\\UI图标包_20261208_101702.zip", L"",
+            "HTTP 404 error");
     AddTask("音效合集", TaskStatus::AlreadyExists, 100, downloads + L"\\音效合集_20261208_101730.zip", L"");
     AddTask("WebView2_Installer", TaskStatus::Queued, 0, WebView2BootstrapperPath(), L"");
+}
+
+// Rests the pointer on the failed task's row, as a user does to read why it failed.
+void CALLBACK HoverFailedRow(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    RECT row = {};
+    row.left = LVIR_BOUNDS;
+    if (!g_hTaskList ||
+        !SendMessageW(g_hTaskList, LVM_GETITEMRECT, kFailedRow, reinterpret_cast<LPARAM>(&row))) {
+        return;
+    }
+    POINT point = {row.left + 120, (row.top + row.bottom) / 2};
+    const LPARAM client = MAKELPARAM(point.x, point.y);
+    ClientToScreen(g_hTaskList, &point);
+    SetCursorPos(point.x, point.y);
+    SendMessageW(g_hTaskList, WM_MOUSEMOVE, 0, client);
 }
 
 void CALLBACK QuitAfterTimeout(HWND, UINT, UINT_PTR, DWORD) {
@@ -70,6 +94,7 @@ void CALLBACK QuitAfterTimeout(HWND, UINT, UINT_PTR, DWORD) {
 int main(int argc, char** argv) {
     const bool normal = argc > 1 && std::string(argv[1]) == "normal";
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    const bool hover = argc > 3 && std::string(argv[3]) == "hover";
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES};
     InitCommonControlsEx(&controls);
@@ -96,6 +121,9 @@ int main(int argc, char** argv) {
     ClientToScreen(window, &origin);
     std::printf("%ld %ld %ld %ld\n", origin.x, origin.y, client.right, client.bottom);
     std::fflush(stdout);
+    if (hover) {
+        SetTimer(nullptr, kHoverTimerId, kHoverDelayMs, HoverFailedRow);
+    }
     SetTimer(nullptr, kQuitTimerId, static_cast<UINT>(seconds) * 1000, QuitAfterTimeout);
 
     MSG message = {};

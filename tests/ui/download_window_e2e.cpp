@@ -1,7 +1,8 @@
 // The built TarnDown.exe: it opens its download window, ends with 0 through the tray's exit
-// command or by closing the window, and a second start brings the first one's window back. Its
-// install button fetches and starts the runtime bootstrapper (in a test copy of the program whose
-// installer talks to the local test server) and then ends the program.
+// command or by closing the window, a second start brings the first one's window back, and a
+// failed task's row tells why in its tooltip. Its install button fetches and starts the runtime
+// bootstrapper (in a test copy of the program whose installer talks to the local test server)
+// and then ends the program.
 #include "tests/support/message_pump.h"
 #include "tests/support/net_util.h"
 #include "tests/support/raw_http_client.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 namespace {
 
@@ -21,6 +23,8 @@ constexpr DWORD kTaskTimeoutMs = 30000;
 // Well inside the two seconds the program waits after starting the bootstrapper.
 constexpr DWORD kStillRunningCheckMs = 1000;
 constexpr int kInstallButtonId = 2029;
+constexpr int kHoverAttempts = 5;
+constexpr DWORD kHoverWaitMs = 3000;
 
 HWND WaitForDownloadWindow(const TarnProgram& program, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
@@ -77,6 +81,23 @@ bool WaitForTasksText(int port, const std::string& text) {
             return ReplyBody(HttpExchange(port, SimpleGet("/api/tasks"))).find(text) != std::string::npos;
         },
         kTaskTimeoutMs);
+}
+
+// The text of the program's visible tooltip, read through the window itself; empty while none is
+// shown.
+std::wstring ShownTooltipText(DWORD processId) {
+    for (const HWND window : ProcessWindows(processId)) {
+        if (WindowClassName(window) != L"tooltips_class32" || !IsWindowVisible(window)) {
+            continue;
+        }
+        wchar_t text[1024] = {};
+        DWORD_PTR copied = 0;
+        if (SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                                2000, &copied)) {
+            return text;
+        }
+    }
+    return L"";
 }
 
 }  // namespace
@@ -187,4 +208,60 @@ TEST(DownloadWindowProgram, TheInstallButtonStartsTheDownloadedBootstrapperAndEn
     ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(mark, &started) && !started.empty(); }, kTaskTimeoutMs));
     const std::wstring startedPath(reinterpret_cast<const wchar_t*>(started.data()), started.size() / 2);
     EXPECT_EQ(_wcsicmp(startedPath.c_str(), downloaded.c_str()), 0) << "started: " << started.size();
+}
+
+// A failed download says why in the tooltip of its row, shown by moving the pointer onto the row.
+TEST(DownloadWindowProgram, HoveringAFailedRowShowsItsNamePathAndErrorInATooltip) {
+    TestHttpServer files;  // answers 404 to every path
+    TarnProgram program;
+    const int port = StartProgram(&program);
+    ASSERT_FALSE(HasFatalFailure());
+    const HWND window = WaitForDownloadWindow(program, kStartTimeoutMs);
+    ASSERT_NE(window, nullptr);
+    const std::string url = files.UrlUtf8("/missing.zip");
+    ASSERT_NE(
+        HttpExchange(port, SimpleGet("/api/download?url=" + url + "&name=broken")).find("Download started"),
+        std::string::npos);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return HttpExchange(port, SimpleGet("/api/tasks")).find("\"status\":\"failed\"") !=
+                   std::string::npos;
+        },
+        kStartTimeoutMs));
+
+    // Above any other test's windows, away from the screen's centre where they open.
+    SetWindowPos(window, HWND_TOPMOST, 0, 760, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    const HWND list = GetDlgItem(window, 2011);
+    const HWND header = GetWindow(list, GW_CHILD);
+    ASSERT_NE(header, nullptr);
+    // The tip shows once the pointer has rested on the row for a moment; each move starts that
+    // wait again, so the pointer moves only when a wait ran out.
+    std::wstring tip;
+    for (int attempt = 0; attempt < kHoverAttempts && tip.empty(); ++attempt) {
+        RECT listRect = {};
+        RECT headerRect = {};
+        GetWindowRect(list, &listRect);
+        GetWindowRect(header, &headerRect);
+        POINT point = {listRect.left + 60, headerRect.bottom + 6};
+        SetCursorPos(point.x, point.y);
+        ScreenToClient(list, &point);
+        PostMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(point.x, point.y));
+        WaitFor(
+            [&] {
+                tip = ShownTooltipText(program.processId());
+                return !tip.empty();
+            },
+            kHoverWaitMs);
+    }
+    ASSERT_FALSE(tip.empty());
+    const std::wstring downloads = program.directory() + L"\\downloads\\broken_";
+    EXPECT_EQ(tip.substr(0, 12 + downloads.size()), L"broken.zip\r\n" + downloads) << tip;
+    const std::wstring reason = L".zip\r\nHTTP 404 error";
+    ASSERT_GT(tip.size(), reason.size());
+    EXPECT_EQ(tip.substr(tip.size() - reason.size()), reason) << tip;
+
+    ASSERT_TRUE(program.RequestExit());
+    DWORD exitCode = 1;
+    ASSERT_TRUE(program.WaitForExit(kExitTimeoutMs, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
 }

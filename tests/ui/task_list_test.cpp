@@ -45,9 +45,14 @@ std::wstring ExplorerSelecting(const std::wstring& item) {
     return L"\"" + std::wstring(windows) + L"\\explorer.exe\" /select,\"" + item + L"\"";
 }
 
+// Routes the list's notifications as the download window does.
 LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == static_cast<UINT>(NM_DBLCLK)) {
         g_dblClickFlagAtNotify.push_back(g_listDblClickActive);
+    }
+    LRESULT result = 0;
+    if (message == WM_NOTIFY && OnTaskListParentNotify(lParam, &result)) {
+        return result;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -407,6 +412,75 @@ TEST_F(TaskListTest, PathAndTimeCellsFollowTheStatus) {
     EXPECT_EQ(Cell(0, 4), L"37%");
     EXPECT_EQ(Cell(1, 3), L"100%");
     EXPECT_EQ(Cell(1, 4), L"07:05:09");
+}
+
+// The progress cell of a running task is a bar filled to its percentage; a final row keeps the plain
+// text. Read from the list's own painting into a bitmap.
+TEST_F(TaskListTest, RunningRowsDrawABarFilledToTheirPercentage) {
+    Fill({MakeTask("a", TaskStatus::Downloading, 40), MakeTask("b", TaskStatus::Extracting, 100),
+          MakeTask("c", TaskStatus::Queued, 0), MakeTask("d", TaskStatus::Completed, 100),
+          MakeTask("e", TaskStatus::Downloading, 250)});
+    Select(-1);
+    RECT client = {};
+    GetClientRect(list_, &client);
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+    ReleaseDC(nullptr, screen);
+    const HGDIOBJ old = SelectObject(dc, bitmap);
+    SendMessageW(list_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+    const COLORREF bar = GetSysColor(COLOR_HIGHLIGHT);
+    // Whether the progress cell of `row` shows the bar colour at `fraction` of its width.
+    const auto filledAt = [&](int row, double fraction) {
+        RECT cell = {};
+        cell.top = 3;
+        cell.left = LVIR_BOUNDS;
+        SendMessageW(list_, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell));
+        // The bar's first row of pixels, above the centred text.
+        const int x = cell.left + static_cast<int>((cell.right - cell.left) * fraction);
+        return GetPixel(dc, x, cell.top + 3) == bar;
+    };
+    EXPECT_TRUE(filledAt(0, 0.1));
+    EXPECT_TRUE(filledAt(0, 0.35));
+    EXPECT_FALSE(filledAt(0, 0.88));
+    EXPECT_TRUE(filledAt(1, 0.9));
+    EXPECT_FALSE(filledAt(2, 0.1));
+    EXPECT_FALSE(filledAt(3, 0.1));
+    EXPECT_FALSE(filledAt(3, 0.9));
+    EXPECT_TRUE(filledAt(4, 0.9));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    // The cells still read as the percentage the bar shows.
+    EXPECT_EQ(Cell(0, 3), L"40%");
+    EXPECT_EQ(Cell(4, 3), L"250%");
+    EXPECT_EQ(Cell(3, 3), L"100%");
+}
+
+// The tip names the task whole, and says why a failed task failed or what a completed one left.
+TEST_F(TaskListTest, TheTipShowsTheWholeNameAndPathAndWhyATaskFailed) {
+    DownloadTask failed = MakeTask("broken", TaskStatus::Failed);
+    failed.filePath = L"D:\\dl\\broken_20261208_101500.zip";
+    failed.error = "HTTP 404 error";
+    EXPECT_EQ(TaskTipText(failed), L"broken.zip\r\nD:\\dl\\broken_20261208_101500.zip\r\nHTTP 404 error");
+    DownloadTask noted = WithAllPaths(MakeTask("素材", TaskStatus::Completed, 100));
+    noted.error = "待处理";
+    EXPECT_EQ(TaskTipText(noted), L"素材.zip\r\nD:\\dl\\leftover\r\n待处理");
+    // An error left over from an earlier stage is not the reason for a running task.
+    DownloadTask running = MakeTask("r.ZIP", TaskStatus::Downloading, 5);
+    running.error = "stale";
+    EXPECT_EQ(TaskTipText(running), L"r.ZIP");
+
+    // What the cells shorten, the tip shows whole, within what a tooltip holds.
+    const std::string longName(300, 'n');
+    DownloadTask longOne = MakeTask(longName, TaskStatus::Failed);
+    longOne.filePath = L"D:\\" + std::wstring(100000, L'p') + L"\\tail.zip";
+    longOne.error = std::string(5000, 'e');
+    const std::wstring tip = TaskTipText(longOne);
+    EXPECT_EQ(tip.substr(0, 304), std::wstring(longName.begin(), longName.end()) + L".zip");
+    EXPECT_LT(tip.size(), 1024u);
+    EXPECT_NE(tip.find(L"\\tail.zip\r\n"), std::wstring::npos);
+    EXPECT_EQ(tip.back(), L'e');
 }
 
 TEST_F(TaskListTest, OverlongNamesAndPathsAreShortenedInTheMiddle) {
