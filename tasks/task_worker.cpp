@@ -7,6 +7,7 @@
 #include "state/program_exit.h"
 #include "tasks/archive_extraction.h"
 #include "tasks/classified_copy.h"
+#include "tasks/extraction_turns.h"
 #include "tasks/http_download.h"
 
 #include <objbase.h>
@@ -107,9 +108,19 @@ void RunPipeline(const TaskRef& ref) {
     if (extractConfig.autoExtract) {
         UpdateTaskStatus(ref, TaskStatus::Extracting, 0, std::string());
         extractDir = extractConfig.downloadDir + L"\\" + name;
+        bool extracted = false;
+        {
+            // A task waiting for its turn shows Extracting at 0.
+            const ExtractionTurn turn;
+            if (!turn.acquired()) {
+                return;
+            }
+            extracted =
+                ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error);
+        }
         // The archive is deleted only once the extractor reported success; on any failure it is
         // the only complete copy of the download.
-        if (!ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error)) {
+        if (!extracted) {
             ReportFailure(ref, error);
             return;
         }
