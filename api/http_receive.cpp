@@ -1,8 +1,10 @@
 #include "api/http_receive.h"
 
 #include "api/http_request.h"
+#include "api/socket_wait.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -14,41 +16,24 @@ constexpr DWORD kReceiveTimeoutMs = 3000;
 // The whole request must arrive within this time, however slowly a client trickles bytes in: the
 // server serves one connection at a time, so a slow client would otherwise block every other one.
 constexpr DWORD kRequestDeadlineMs = 10000;
-// A client that does not read its reply cannot hold the server longer than this per send.
-constexpr DWORD kSendTimeoutMs = 5000;
 // Bounds on discarding what a client still sends after its reply.
 constexpr DWORD kDrainDeadlineMs = 1000;
 constexpr size_t kMaxDrainBytes = 1 << 20;
 constexpr size_t kDrainChunkBytes = 16384;
 
-void SetTimeoutOption(SOCKET socket, int option, DWORD milliseconds) {
-    setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&milliseconds),
-               sizeof(milliseconds));
-}
-
-// True when the socket has data (or a close) to read within `milliseconds`.
-bool WaitReadable(SOCKET socket, DWORD milliseconds) {
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    FD_SET(socket, &readSet);
-    timeval timeout = {};
-    timeout.tv_sec = static_cast<long>(milliseconds / 1000);
-    timeout.tv_usec = static_cast<long>((milliseconds % 1000) * 1000);
-    return select(0, &readSet, nullptr, nullptr, &timeout) == 1;
-}
-
-DWORD RemainingMs(DWORD start, DWORD deadlineMs) {
-    const DWORD elapsed = GetTickCount() - start;
-    return elapsed >= deadlineMs ? 0 : deadlineMs - elapsed;
+bool WouldBlock() {
+    return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 
 // Position just past the empty line that ends the header block, searching only from `from`, so
 // that a client sending its request a byte at a time costs linear work. npos while it has not come.
 size_t FindHeaderEnd(const std::string& data, size_t size, size_t from) {
-    const size_t firstLineEnd = data.find('\n');
-    if (firstLineEnd == std::string::npos || firstLineEnd >= size) {
+    const char* begin = data.data();
+    const char* newline = static_cast<const char*>(std::memchr(begin, '\n', size));
+    if (!newline) {
         return std::string::npos;
     }
+    const size_t firstLineEnd = static_cast<size_t>(newline - begin);
     for (size_t pos = std::max(from, firstLineEnd); pos < size; ++pos) {
         if (data[pos] != '\n') {
             continue;
@@ -75,23 +60,39 @@ unsigned long long ExpectedRequestBytes(const std::string& headerBlock) {
 
 ReceivedRequest ReceiveHttpRequest(SOCKET socket) {
     ReceivedRequest result;
-    SetTimeoutOption(socket, SO_RCVTIMEO, kReceiveTimeoutMs);
-    SetTimeoutOption(socket, SO_SNDTIMEO, kSendTimeoutMs);
-    if (!WaitReadable(socket, kFirstDataWaitMs)) {
-        return result;
-    }
-    const DWORD start = GetTickCount();
-    // Zero-filled, so a search never runs into bytes of an earlier request.
-    std::string data(kMaxRequestBytes, '\0');
+    const DWORD accepted = GetTickCount();
+    DWORD firstData = 0;
+    // The server thread's one request buffer, kept across connections: only what this request
+    // wrote into it (its first `received` bytes) is ever looked at.
+    thread_local std::string data(kMaxRequestBytes, '\0');
     size_t received = 0;
     unsigned long long expected = 0;  // 0 until the header block has ended
+    bool clientClosed = false;
     for (;;) {
+        // The request is usually there by the time the connection is accepted, so the read comes
+        // first and the wait only when it finds nothing.
         const int count = recv(socket, &data[received], static_cast<int>(kMaxRequestBytes - received), 0);
-        if (count <= 0) {
+        if (count == SOCKET_ERROR && WouldBlock()) {
+            const DWORD wait = received == 0
+                                   ? RemainingMs(accepted, kFirstDataWaitMs)
+                                   : std::min(kReceiveTimeoutMs, RemainingMs(firstData, kRequestDeadlineMs));
+            if (wait != 0 && WaitForSocket(socket, SocketWait::Read, wait)) {
+                continue;
+            }
             if (received == 0) {
                 return result;
             }
             break;
+        }
+        if (count <= 0) {
+            if (received == 0) {
+                return result;
+            }
+            clientClosed = count == 0;
+            break;
+        }
+        if (received == 0) {
+            firstData = GetTickCount();
         }
         const size_t searchFrom = received >= 2 ? received - 2 : 0;
         received += static_cast<size_t>(count);
@@ -103,34 +104,44 @@ ReceivedRequest ReceiveHttpRequest(SOCKET socket) {
         }
         if (expected > kMaxRequestBytes || (expected == 0 && received >= kMaxRequestBytes)) {
             result.outcome = ReceiveOutcome::TooLarge;
+            result.clientMaySendMore = true;
             return result;
         }
         if (expected != 0 && received >= expected) {
             break;
         }
-        const DWORD wait = std::min(kReceiveTimeoutMs, RemainingMs(start, kRequestDeadlineMs));
-        if (wait == 0 || !WaitReadable(socket, wait)) {
-            break;
-        }
     }
-    data.resize(received);
     result.outcome =
         (expected != 0 && received < expected) ? ReceiveOutcome::Incomplete : ReceiveOutcome::Complete;
-    result.text = data.substr(0, data.find('\0'));
+    result.clientMaySendMore = !clientClosed && (expected == 0 || received != expected);
+    const void* zero = std::memchr(data.data(), '\0', received);
+    result.text.assign(data.data(), zero ? static_cast<const char*>(zero) - data.data() : received);
     return result;
 }
 
-void FinishConnection(SOCKET socket) {
+void FinishConnection(SOCKET socket, const ReceivedRequest& received) {
+    if (!received.clientMaySendMore) {
+        // The client sent exactly its request. Whether anything came after it while the reply was
+        // made (a stray line end after a body, say) is one question to the system, much cheaper
+        // than a read; if nothing did, closing now ends the connection in order.
+        u_long unread = 0;
+        if (ioctlsocket(socket, FIONREAD, &unread) != 0 || unread == 0) {
+            return;
+        }
+    }
     shutdown(socket, SD_SEND);
     const DWORD start = GetTickCount();
     std::vector<char> scratch(kDrainChunkBytes);
     size_t drained = 0;
     while (drained < kMaxDrainBytes) {
-        const DWORD wait = RemainingMs(start, kDrainDeadlineMs);
-        if (wait == 0 || !WaitReadable(socket, wait)) {
-            return;
-        }
         const int count = recv(socket, scratch.data(), static_cast<int>(scratch.size()), 0);
+        if (count == SOCKET_ERROR && WouldBlock()) {
+            const DWORD wait = RemainingMs(start, kDrainDeadlineMs);
+            if (wait == 0 || !WaitForSocket(socket, SocketWait::Read, wait)) {
+                return;
+            }
+            continue;
+        }
         if (count <= 0) {
             return;
         }

@@ -1,4 +1,5 @@
-// Reading one request from a connected client, bounded in size and in time.
+// Reading one request from a connected client, bounded in size and in time, and ending the
+// connection. The server's sockets are non-blocking: every wait is a bounded select.
 #pragma once
 
 #include "base/win32.h"
@@ -18,12 +19,17 @@ enum class ReceiveOutcome {
 struct ReceivedRequest {
     ReceiveOutcome outcome = ReceiveOutcome::NoData;
     std::string text;  // what arrived, cut at its first 0 byte
+    // The client may still be sending: it sent more than its request, or its request never ended
+    // and it has not closed its side.
+    bool clientMaySendMore = false;
 };
 
-// Sets the connection's receive and send timeouts and reads one request.
+// Reads one request from a non-blocking socket.
 ReceivedRequest ReceiveHttpRequest(SOCKET socket);
 
 // Ends the connection so that the reply reaches the client even when it sent more than was read:
 // closing a socket with unread data resets the connection, which can destroy the reply in flight.
-// Sends FIN, then reads and discards for a short, bounded time until the client closes too.
-void FinishConnection(SOCKET socket);
+// When the client may still be sending, or unread bytes are waiting, sends FIN and then reads and
+// discards for a short, bounded time until the client closes too; otherwise returns at once and
+// the caller's close ends the connection in order.
+void FinishConnection(SOCKET socket, const ReceivedRequest& received);

@@ -1,10 +1,15 @@
 #include "api/http_response.h"
 
+#include "api/socket_wait.h"
+
 #include <climits>
 
 namespace {
 
 constexpr int kMaxSendChunk = INT_MAX;
+// A client that does not read its reply cannot hold the server longer than this per wait for room
+// to send.
+constexpr DWORD kSendTimeoutMs = 5000;
 
 }  // namespace
 
@@ -28,8 +33,8 @@ std::string BuildHttpResponse(int statusCode, const std::string& contentType, co
     return reply;
 }
 
-// A blocking send normally takes everything at once; the loop only matters if the system hands
-// back a short count. The socket's send timeout bounds each call.
+// The socket is non-blocking: a send takes what fits in the system's buffer, and when nothing fits
+// the server waits, within the send timeout, for the client to read.
 void SendHttpReply(SOCKET socket, const HttpReply& reply) {
     const std::string bytes = BuildHttpResponse(reply.status, reply.contentType, reply.body);
     size_t sent = 0;
@@ -38,6 +43,12 @@ void SendHttpReply(SOCKET socket, const HttpReply& reply) {
         const int chunk =
             remaining > static_cast<size_t>(kMaxSendChunk) ? kMaxSendChunk : static_cast<int>(remaining);
         const int result = send(socket, bytes.data() + sent, chunk, 0);
+        if (result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+            if (!WaitForSocket(socket, SocketWait::Write, kSendTimeoutMs)) {
+                return;
+            }
+            continue;
+        }
         if (result <= 0) {
             return;
         }

@@ -102,10 +102,13 @@ std::string FormatExitCodeError(DWORD exitCode) {
     return text;
 }
 
-// Started like every helper process of the program: no window, handles not inherited.
+// Started like every helper process of the program (no window, handles not inherited), and below
+// normal priority: extraction is bulk work, and the program's own threads (the API's server thread
+// above all) must still get a processor while a batch of archives is unpacked.
 bool StartHidden(const std::wstring& commandLine, UniqueHandle* process) {
     DWORD error = 0;
-    if (!StartProcess(commandLine, SW_HIDE, CREATE_NO_WINDOW, process, &error)) {
+    if (!StartProcess(commandLine, SW_HIDE, CREATE_NO_WINDOW | BELOW_NORMAL_PRIORITY_CLASS, process,
+                      &error)) {
         DebugTrace(L"ExtractArchive: cannot start %ls (%lu)", commandLine.c_str(), error);
         return false;
     }

@@ -8,6 +8,7 @@
 #include "tasks/archive_extraction.h"
 #include "tasks/classified_copy.h"
 #include "tasks/extraction_folder.h"
+#include "tasks/extraction_turns.h"
 #include "tasks/http_download.h"
 
 #include <objbase.h>
@@ -114,9 +115,20 @@ void RunPipeline(const TaskRef& ref) {
             ReportFailure(ref, kNoExtractionFolderText);
             return;
         }
+        bool extracted = false;
+        {
+            // A task waiting for its turn shows Extracting at 0.
+            const ExtractionTurn turn;
+            if (!turn.acquired()) {
+                RemoveDirectoryW(extractDir.c_str());  // the program is ending; the folder is still empty
+                return;
+            }
+            extracted =
+                ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error);
+        }
         // The archive is deleted only once the extractor reported success; on any failure it is
         // the only complete copy of the download.
-        if (!ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error)) {
+        if (!extracted) {
             RemoveDirectoryW(extractDir.c_str());  // only when the extractor left it empty
             ReportFailure(ref, error);
             return;

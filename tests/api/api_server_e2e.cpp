@@ -496,11 +496,14 @@ TEST_F(ApiServer, TricklingClientCannotHoldTheServer) {
         }
         ~WinsockSession() { WSACleanup(); }
     } winsock;
-    UniqueSocket slow(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<u_short>(port_));
+    // First a client that connects and never sends: it is dropped after the first-data wait.
+    UniqueSocket silent(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(connect(silent.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    UniqueSocket slow(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     ASSERT_EQ(connect(slow.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     const std::string start = "GET /api/tasks HTTP/1.1\r\n";
     send(slow.get(), start.data(), static_cast<int>(start.size()), 0);
@@ -525,8 +528,11 @@ TEST_F(ApiServer, TricklingClientCannotHoldTheServer) {
     }
     const DWORD elapsed = GetTickCount() - begin;
     EXPECT_EQ(reply, ExpectedReply(200, kJson, "{\"tasks\":[]}"));
+    // The trickle's deadline starts once the silent client was dropped.
     EXPECT_GE(elapsed, 8000u);
     EXPECT_LE(elapsed, 16000u);
+    char byte = 0;
+    EXPECT_EQ(recv(silent.get(), &byte, 1, 0), 0);
     EXPECT_EQ(Get("/nothing"), ExpectedReply(404, kText, "Not Found"));
 }
 

@@ -70,6 +70,28 @@ TEST_F(InProcessServer, ThreadEndsWithinASecondOfTheFlag) {
     EXPECT_FALSE(WaitForPortOpen(port_, 100));
 }
 
+// Bytes after a complete request (a stray line end after a body, a pipelined request) must not
+// cost the client its reply: closing a socket with unread bytes resets the connection and throws
+// away what is still queued to send. The reply is far larger than the socket buffers and the
+// client reads slowly, so part of it is still queued when the server is done sending.
+TEST_F(InProcessServer, ExtraBytesAfterARequestDoNotCostTheReply) {
+    DownloadTask task;
+    task.name = std::string(100, 'n');
+    for (int i = 0; i < 3000; ++i) {
+        AppendTask(task);
+    }
+    const std::string whole = HttpExchange(port_, SimpleGet("/api/tasks"));
+    ASSERT_GT(whole.size(), 400000u);
+    for (const std::string& extra : {std::string("\r\n"), std::string(20000, 'x')}) {
+        RawSendOptions slowReader;
+        slowReader.slowReadPauseMs = 1;
+        const RawExchange exchange = ExchangeRaw(port_, {SimpleGet("/api/tasks"), extra}, slowReader);
+        EXPECT_TRUE(exchange.closedByServer);
+        EXPECT_EQ(exchange.reply.size(), whole.size()) << extra.size();
+        EXPECT_TRUE(exchange.reply == whole) << extra.size();
+    }
+}
+
 TEST_F(InProcessServer, DownloadRecordsTheTaskAndStartsOneWorker) {
     ASSERT_EQ(Get("/api/download?url=http://h/p.zip&name=a/b"),
               "{\"success\":true,\"message\":\"Download started\",\"task_id\":0,\"name\":\"a_b\"}");

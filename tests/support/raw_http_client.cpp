@@ -5,6 +5,7 @@
 namespace {
 
 constexpr DWORD kConnectRetryMs = 50;
+constexpr int kSlowReadBytes = 4096;
 
 struct WinsockSession {
     WinsockSession() {
@@ -81,12 +82,14 @@ RawExchange ExchangeRaw(int port, const std::vector<std::string>& pieces, const 
         if (select(0, &readSet, nullptr, nullptr, &timeout) != 1) {
             break;
         }
-        const int count = recv(client.get(), buffer, sizeof(buffer), 0);
+        const int wanted = options.slowReadPauseMs > 0 ? kSlowReadBytes : static_cast<int>(sizeof(buffer));
+        const int count = recv(client.get(), buffer, wanted, 0);
         if (count <= 0) {
             exchange.closedByServer = true;
             break;
         }
         exchange.reply.append(buffer, static_cast<size_t>(count));
+        Sleep(options.slowReadPauseMs);
     }
     exchange.elapsedMs = GetTickCount() - start;
     return exchange;

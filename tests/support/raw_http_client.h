@@ -18,6 +18,7 @@ struct RawSendOptions {
     DWORD pauseMs = 0;            // between the pieces, so each arrives in its own segment
     bool closeSendSide = false;   // shutdown(SD_SEND) after the last piece
     DWORD readTimeoutMs = 20000;  // give up reading after this long
+    DWORD slowReadPauseMs = 0;    // when set, read 4 KiB at a time with this pause after each read
 };
 
 // Connects to 127.0.0.1:port, sends the pieces, reads until the server closes.

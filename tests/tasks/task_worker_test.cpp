@@ -4,6 +4,7 @@
 #include "base/window_messages.h"
 #include "state/app_state.h"
 #include "state/config.h"
+#include "tasks/extraction_turns.h"
 #include "tasks/task_creation.h"
 #include "tests/support/pipeline_env.h"
 #include "tests/support/test_files.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -309,6 +311,48 @@ TEST_F(TaskWorker, StatusesAndProgressSeenFromOutsideOnlyMoveForward) {
     EXPECT_TRUE(sawDownloading);
     EXPECT_TRUE(sawExtracting);
     EXPECT_GE(seen.size(), 6u);
+}
+
+// One more task than extractions may run at once: the last to reach extraction waits for a turn,
+// showing Extracting at 0, and starts only when one of the others has ended. An extractor's
+// estimate reaches 1 only after it ran for two seconds, so no more than the limit may ever show
+// Extracting above 0 at the same time.
+TEST_F(TaskWorker, ExtractionsBeyondTheProcessorCountWaitAtZero) {
+    ASSERT_TRUE(env_.InstallFakeExtractor(4000, 0));
+    env_.Configure(true, false);
+    const size_t limit = ExtractionTurnLimit();
+    std::vector<TaskRef> refs;
+    std::vector<std::thread> workers;
+    for (size_t i = 0; i <= limit; ++i) {
+        refs.push_back(AppendTask(
+            MakeDownloadTask(server_.UrlUtf8("/pack.zip"), "turn" + std::to_string(i), "default")));
+        workers.emplace_back(RunTaskWorker, refs.back());
+    }
+    size_t mostRunning = 0;
+    bool sawOneWaiting = false;
+    for (size_t finished = 0; finished < refs.size(); Sleep(10)) {
+        size_t running = 0, waiting = 0;
+        finished = 0;
+        for (const TaskRef& ref : refs) {
+            DownloadTask task;
+            ASSERT_TRUE(CopyTask(ref, &task));
+            running += task.status == TaskStatus::Extracting && task.progress > 0 ? 1 : 0;
+            waiting += task.status == TaskStatus::Extracting && task.progress == 0 ? 1 : 0;
+            finished += task.status == TaskStatus::Completed || task.status == TaskStatus::Failed ? 1 : 0;
+        }
+        mostRunning = std::max(mostRunning, running);
+        sawOneWaiting = sawOneWaiting || (running == limit && waiting == 1);
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    for (const TaskRef& ref : refs) {
+        DownloadTask task;
+        ASSERT_TRUE(CopyTask(ref, &task));
+        EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    }
+    EXPECT_EQ(mostRunning, limit);
+    EXPECT_TRUE(sawOneWaiting);
 }
 
 // Each report takes the table lock and posts to the window, so a large download must not post
