@@ -58,15 +58,3 @@ CNavCompletedHandler::CNavCompletedHandler()
     : BrowserHandler(IID_ICoreWebView2NavigationCompletedEventHandler) {}
 
 CWebMessageHandler::CWebMessageHandler() : BrowserHandler(IID_ICoreWebView2WebMessageReceivedEventHandler) {}
-
-// These two do no work of their own yet; they are registered so that their tokens, their
-// references and their removal at teardown are those of the finished handlers.
-HRESULT STDMETHODCALLTYPE CNavStartingHandler::Invoke(ICoreWebView2*,
-                                                      ICoreWebView2NavigationStartingEventArgs*) {
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE CWebMessageHandler::Invoke(ICoreWebView2*,
-                                                     ICoreWebView2WebMessageReceivedEventArgs*) {
-    return S_OK;
-}

@@ -3,6 +3,12 @@
 (function () {
     window.TARNEmbedded = true;
     window.TARNDownloadEnabled = true;
+    /* Run again in the same document (another completed navigation without a new document), it
+       must not catch each click twice: every caught click makes a task. */
+    if (window.TARNLinksCaught) {
+        return;
+    }
+    Object.defineProperty(window, 'TARNLinksCaught', {value: true});
     var prefix = 'tarndownload://';
     var selector = 'a[href^="tarndownload://"], a[href*="tarndownload://"], [data-download-url], [onclick*="tarndownload"], button';
     function onClick(event) {

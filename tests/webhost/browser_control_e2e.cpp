@@ -5,8 +5,12 @@
 // program's windows and the message boxes are real windows read from here.
 #include "base/text_convert.h"
 #include "tests/support/net_util.h"
+#include "tests/support/pipeline_env.h"
+#include "tests/support/raw_http_client.h"
 #include "tests/support/tarn_program.h"
 #include "tests/support/test_files.h"
+#include "tests/support/test_http_server.h"
+#include "tests/support/zip_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +28,7 @@ namespace {
 constexpr DWORD kStartTimeoutMs = 20000;
 constexpr DWORD kStepTimeoutMs = 15000;
 constexpr DWORD kExitTimeoutMs = 20000;
+constexpr DWORD kTaskTimeoutMs = 60000;
 constexpr int kPageAreaId = 2025;
 constexpr int kHostId = 2022;
 constexpr int kViewTasksId = 2026;
@@ -101,7 +106,7 @@ class BrowserControlProgram : public ::testing::Test {
     void Start() {
         ScopedEnvironmentVariable localAppData(L"LOCALAPPDATA", local_.path());
         ProgramSettings settings;
-        settings.port = PickFreePort();
+        settings.port = port_ = PickFreePort();
         program_->WriteSettings(settings);
         ASSERT_TRUE(program_->Start());
         ASSERT_NE(program_->WaitForTrayWindow(kStartTimeoutMs), nullptr);
@@ -263,6 +268,7 @@ class BrowserControlProgram : public ::testing::Test {
     std::unique_ptr<TarnProgram> program_ = std::make_unique<TarnProgram>();
     HWND window_ = nullptr;
     ULONGLONG windowSeenTick_ = 0;
+    int port_ = 0;
 };
 
 #define EXPECT_SIZE(window, width, height)                        \
@@ -384,7 +390,7 @@ TEST_F(BrowserControlProgram, CreatesFitsNavigatesAnswersKeysAndTearsDownToZero)
     EXPECT_EQ(Count("ExecuteScript"), 2u);
     EXPECT_EQ(Count("Navigate"), 4u);
 
-    // The other two registrations reach their handlers (whose work on links is not theirs yet).
+    // The other two registrations reach their handlers (their links are the next test's).
     Command("navigation-starting http://assets.tarn.example/next");
     Command("web-message hello");
     EXPECT_EQ(Calls({"fired"}),
@@ -561,6 +567,73 @@ TEST_F(BrowserControlProgram, ClosingWhileTheEnvironmentIsPendingLeavesNothingBe
               (std::vector<std::string>{"host-destroyed-with-environment-pending",
                                         "environment-completed\t0x00000000"}));
     ExpectCleanEnd("exit");
+}
+
+// The program's task list as its API reports it, once no task is pending or in a stage any more.
+std::string SettledTasks(int port) {
+    std::string tasks;
+    WaitFor(
+        [&] {
+            tasks = ReplyBody(HttpExchange(port, SimpleGet("/api/tasks")));
+            for (const char* busy :
+                 {"\"pending\"", "\"queued\"", "\"downloading\"", "\"extracting\"", "\"copying\""}) {
+                if (tasks.find(busy) != std::string::npos) {
+                    return false;
+                }
+            }
+            return tasks.find("\"tasks\"") != std::string::npos;
+        },
+        kTaskTimeoutMs);
+    return tasks;
+}
+
+// Links from the site's pages, by navigation or by message, become tasks that download from a
+// real local server and file their assets; a link from any other page is stopped and makes
+// nothing. Every navigation start rewrites the diagnostic file, but only into an existing C:\temp.
+TEST_F(BrowserControlProgram, LinksFromTheSiteBecomeTasksAndLinksFromOtherPagesDoNot) {
+    const std::wstring tempFolder = L"C:\\temp";
+    const std::wstring marker = tempFolder + L"\\tarndown_event_triggered.txt";
+    DeleteFileW(marker.c_str());
+    RemoveDirectoryW(tempFolder.c_str());
+    ASSERT_FALSE(DirectoryExists(tempFolder)) << "C:\\temp holds files of its own";
+    TestHttpServer server;
+    server.Serve("/packs/a.zip", TestResponse{200, MakeStoredZip({{"sfx_fire.png", "fire"}})});
+    server.Serve("/packs/b.zip", TestResponse{200, MakeStoredZip({{"level1.map", "map"}})});
+    const std::string linkA =
+        "tarndownload://download?url=" + server.UrlUtf8("/packs/a.zip") + "&name=..%5C..%5Cevil&cat=anim";
+    const std::string linkB = "tarndownload://download?url=" + server.UrlUtf8("/packs/b.zip");
+    InstallLoader(L"fake_webview2_runtime.dll");
+    ASSERT_TRUE(CopyFileW(TestSevenZipPath().c_str(), (program_->directory() + L"\\7za.exe").c_str(), FALSE));
+    Start();
+    ASSERT_TRUE(WaitForCount("Navigate", 1));
+    Command("navigation-completed 1 " + std::string(kStartUrl) + "list");
+
+    Command("navigation-starting " + std::string(kStartUrl) + "next");
+    EXPECT_FALSE(DirectoryExists(tempFolder));
+    ASSERT_TRUE(CreateDirectoryW(tempFolder.c_str(), nullptr));
+    Command("navigation-starting " + linkA);
+    EXPECT_EQ(ReadFileBytes(marker), "CNavStartingHandler::Invoke was called!");
+    Command("web-message " + linkB);
+    Command("web-message hello");
+    Command("web-message-json [\"" + linkB + "\"]");
+    // The site's host name only inside another site's address is not the site.
+    Command("navigation-completed 1 http://other.example/?next=" + std::string(kStartUrl));
+    Command("navigation-starting " + linkB);
+    Command("web-message " + linkB);
+    DeleteFileW(marker.c_str());
+    RemoveDirectoryW(tempFolder.c_str());
+    EXPECT_EQ(Calls({"put_Cancel"}), (std::vector<std::string>{"put_Cancel\t1", "put_Cancel\t1"}));
+
+    EXPECT_EQ(SettledTasks(port_),
+              "{\"tasks\":[{\"id\":0,\"name\":\".._.._evil\",\"status\":\"completed\","
+              "\"progress\":100,\"error\":\"\"},{\"id\":1,\"name\":\"b\",\"status\":"
+              "\"completed\",\"progress\":100,\"error\":\"\"}]}");
+    const std::wstring dev = program_->directory() + L"\\dev";
+    EXPECT_EQ(ReadFileBytes(dev + L"\\anim\\effect\\sfx_fire.png"), "fire");
+    EXPECT_EQ(ReadFileBytes(dev + L"\\scene\\map\\level1.map"), "map");
+    EXPECT_EQ(server.Requests().size(), 2u);
+    Exit();
+    ExpectCleanEnd("dynamic");
 }
 
 }  // namespace
