@@ -37,6 +37,9 @@ struct DownloadTask {
     SYSTEMTIME finishTime = {};  // local time of the last final status
     bool hasFinishTime = false;
     std::uint64_t serial = 0;  // unique per process; assigned by AppendTask
+    // The ETag or Last-Modified value of the body whose bytes are in filePath, as the last attempt
+    // saw it; a retry asks for the rest of that body only. Kept in memory only.
+    std::string resumeValidator;  // UTF-8
 };
 
 // Names one task for its whole life: index plus the serial it had when created.
@@ -59,6 +62,15 @@ TaskRef AppendTask(DownloadTask task);
 // append happen under one lock, so two equal requests cannot both append. False when a duplicate
 // exists; nothing is appended then.
 bool AppendTaskUnlessDuplicate(DownloadTask task, TaskRef* ref);
+
+enum class RetryOutcome { Started, NoSuchTask, NotFailed };
+
+// Makes the failed task at `index` run again in place: same index and file path, status Pending,
+// progress 0, error, finish time and the outputs of the earlier attempt cleared, and a new serial,
+// so that nothing holding the earlier attempt's reference can touch it. The check and the reset
+// happen under one lock, so two retries of one task cannot both start. On Started sets *ref and
+// posts WM_TASK_UPDATE for the row; the caller starts the worker.
+RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref);
 
 // Sets status and progress of the task `ref` names; a non-empty error replaces the stored text;
 // a final status stamps the local finish time. Posts WM_TASK_UPDATE with the index to the download
