@@ -52,6 +52,8 @@ HttpReply HandleApiRetry(const HttpRequest& request) {
             return JsonReply(404, "{\"success\":false,\"message\":\"Task not found\"}");
         case RetryOutcome::NotFailed:
             return JsonReply(409, "{\"success\":false,\"message\":\"Only a failed task can be retried\"}");
+        case RetryOutcome::NotRetryable:
+            return JsonReply(409, "{\"success\":false,\"message\":\"This task cannot be retried\"}");
         case RetryOutcome::Started:
             break;
     }

@@ -155,6 +155,10 @@ bool AppendTaskUnlessDuplicate(DownloadTask task, TaskRef* ref) {
     return true;
 }
 
+bool CanRetryTask(const DownloadTask& task) {
+    return task.status == TaskStatus::Failed && task.kind == TaskKind::Asset;
+}
+
 // Takes g_taskMutex; posts (never sends) while holding it.
 RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
     std::lock_guard<std::mutex> lock(g_taskMutex);
@@ -164,6 +168,9 @@ RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
     DownloadTask& task = g_taskTable[index];
     if (task.status != TaskStatus::Failed) {
         return RetryOutcome::NotFailed;
+    }
+    if (!CanRetryTask(task)) {
+        return RetryOutcome::NotRetryable;
     }
     task.status = TaskStatus::Pending;
     task.progress = 0;

@@ -48,7 +48,7 @@ UINT TrackTaskMenu(HWND list, int row, POINT screen) {
     if (!menu) {
         return 0;
     }
-    const UINT retryState = task.status == TaskStatus::Failed ? MF_ENABLED : MF_GRAYED;
+    const UINT retryState = CanRetryTask(task) ? MF_ENABLED : MF_GRAYED;
     AppendMenuW(menu.get(), MF_STRING | retryState, kRetryCommand, kRetryText);
     AppendMenuW(menu.get(), MF_STRING, kOpenFolderCommand, kOpenFolderText);
     return static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, screen.x, screen.y,

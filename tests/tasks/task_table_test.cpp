@@ -204,6 +204,12 @@ TEST_F(TaskTable, RetryResetsAFailedTaskInPlaceUnderANewSerialAndOnlyOnce) {
     EXPECT_EQ(PrepareTaskRetry(0, &ref), RetryOutcome::NotFailed);
     EXPECT_EQ(PrepareTaskRetry(2, &ref), RetryOutcome::NoSuchTask);
     EXPECT_EQ(PrepareTaskRetry(static_cast<size_t>(-1), &ref), RetryOutcome::NoSuchTask);
+    DownloadTask installer = Task("WebView2_Installer", "u2", TaskStatus::Failed);
+    installer.kind = TaskKind::RuntimeInstaller;
+    AppendTask(installer);
+    sink.Drain();
+    EXPECT_EQ(PrepareTaskRetry(2, &ref), RetryOutcome::NotRetryable);
+    EXPECT_EQ(Snapshot(2).status, TaskStatus::Failed);
     EXPECT_TRUE(sink.Drain().empty());
 
     // Many retries of one failed task at once: exactly one gets it.
@@ -235,7 +241,7 @@ TEST_F(TaskTable, RetryResetsAFailedTaskInPlaceUnderANewSerialAndOnlyOnce) {
     EXPECT_EQ(task.extractDir, L"");
     EXPECT_EQ(task.filePath, failed.filePath);
     EXPECT_EQ(task.resumeValidator, "\"v1\"");
-    EXPECT_EQ(TaskCount(), 2u);
+    EXPECT_EQ(TaskCount(), 3u);
     // The earlier attempt's reference no longer reaches the task; the retry's does.
     EXPECT_FALSE(UpdateTaskStatus(earlier, TaskStatus::Failed, 0, "stale"));
     EXPECT_TRUE(UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string()));

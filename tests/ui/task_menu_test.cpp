@@ -145,13 +145,17 @@ TEST_F(TaskMenu, RetryIsOfferedForAFailedRowOnlyAndRunsTheTaskAgainInPlace) {
     done.extractDir = L"D:\\Downloads\\done";
     AppendTask(done);
     AppendTask(Task("running", TaskStatus::Downloading));
+    DownloadTask installer = Task("WebView2_Installer", TaskStatus::Failed);
+    installer.kind = TaskKind::RuntimeInstaller;
+    AppendTask(installer);
     ASSERT_NE(OpenWindow(false), nullptr);
     NotifyTaskListChanged();
     PumpMessages();
-    ASSERT_EQ(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0), 3);
+    ASSERT_EQ(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0), 4);
 
-    // Escape closes each menu without a command.
-    for (int row : {1, 2}) {
+    // Escape closes each menu without a command. The runtime installer's failed task is not the
+    // pipeline's to retry.
+    for (int row : {1, 2, 3}) {
         ASSERT_EQ(RightClickRow(row, {VK_ESCAPE}), 1u) << row;
         ASSERT_EQ(LastMenu().size(), 2u);
         EXPECT_EQ(LastMenu()[0].text, L"重试");
@@ -182,7 +186,7 @@ TEST_F(TaskMenu, RetryIsOfferedForAFailedRowOnlyAndRunsTheTaskAgainInPlace) {
     EXPECT_EQ(task.status, TaskStatus::Pending);
     EXPECT_EQ(task.error, "");
     EXPECT_EQ(task.filePath, failed.filePath);
-    EXPECT_EQ(TaskCount(), 3u);
+    EXPECT_EQ(TaskCount(), 4u);
     wchar_t status[32] = {};
     LVITEMW cell = {};
     cell.iSubItem = 2;
