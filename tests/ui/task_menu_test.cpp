@@ -116,6 +116,22 @@ class TaskMenu : public DownloadWindowFixture {
         PumpMessages();
         return g_menusSeen.size() - before;
     }
+    // A right click as the mouse makes it: the pointer over the row, button down and up. The list
+    // itself turns the click into WM_CONTEXTMENU at the pointer's position.
+    size_t MouseRightClickRow(int row, std::vector<WPARAM> keys) {
+        const size_t before = g_menusSeen.size();
+        g_keysToPress = std::move(keys);
+        const POINT screen = RowPoint(row);
+        SetCursorPos(screen.x, screen.y);
+        POINT client = screen;
+        ScreenToClient(List(), &client);
+        const UINT_PTR timer = SetTimer(nullptr, 0, kMenuPollMs, ReadOpenMenu);
+        PostMessageW(List(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(client.x, client.y));
+        PostMessageW(List(), WM_RBUTTONUP, 0, MAKELPARAM(client.x, client.y));
+        PumpMessages();
+        KillTimer(nullptr, timer);
+        return g_menusSeen.size() - before;
+    }
     size_t RightClickRow(int row, std::vector<WPARAM> keys) {
         const POINT point = RowPoint(row);
         return ShowMenu(MAKELPARAM(point.x, point.y), std::move(keys));
@@ -174,7 +190,7 @@ TEST_F(TaskMenu, RetryIsOfferedForAFailedRowOnlyAndRunsTheTaskAgainInPlace) {
     }
 
     // "打开文件夹" opens what a double click opens.
-    ASSERT_EQ(RightClickRow(1, {VK_DOWN, VK_DOWN, VK_RETURN}), 1u);
+    ASSERT_EQ(MouseRightClickRow(1, {VK_DOWN, VK_DOWN, VK_RETURN}), 1u);
     EXPECT_EQ(g_foldersOpened, std::vector<std::wstring>{L"D:\\Downloads\\done"});
 
     // "重试" on the failed row: the same row goes back to pending and a worker starts for it.
