@@ -8,28 +8,17 @@
 #include "state/config.h"
 #include "state/program_exit.h"
 #include "tasks/http_get.h"
+#include "tasks/range_reply.h"
 #include "tasks/url_split.h"
 
 #include <winhttp.h>
 
 #include <cstdio>
-#include <cwchar>
 #include <vector>
 
 namespace {
 
 constexpr const wchar_t* kUserAgent = L"TarnDownloader/1.0";
-// Only a 2xx reply carries the file. A redirect WinHTTP hands back instead of following (its
-// default policy refuses https to http) must not be saved as the archive, nor a 204 or 205, which
-// by definition carry no body.
-constexpr DWORD kFirstSuccessStatus = 200;
-constexpr DWORD kLastSuccessStatus = 299;
-constexpr DWORD kNoContentStatus = 204;
-constexpr DWORD kResetContentStatus = 205;
-constexpr DWORD kPartialContentStatus = 206;
-constexpr DWORD kRangeNotSatisfiableStatus = 416;
-// Longest ETag or date kept for the next attempt; a longer one is not used.
-constexpr size_t kMaxValidatorChars = 256;
 
 constexpr const char* kInvalidUrlText = "Invalid URL format";
 constexpr const char* kCreateFileText = "Failed to create local file";
@@ -42,91 +31,6 @@ constexpr const char* kInterruptedText = "Connection lost during download";
 constexpr const char* kWriteText = "Failed to write local file";
 constexpr const char* kStoppedText = "Download stopped: the program is ending";
 constexpr const char* kWrongRangeText = "Server sent a range that does not continue the file";
-
-// "bytes <first>-<last>/<total>", "bytes <first>-<last>/*" or "bytes */<total>".
-struct ContentRange {
-    bool hasFirst = false;
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-    bool hasTotal = false;
-    std::uint64_t total = 0;
-};
-
-// Reads decimal digits at *p into *value; false when there are none or too many for 64 bits.
-bool ReadNumber(const wchar_t*& p, std::uint64_t* value) {
-    constexpr int kMaxDigits = 19;
-    int digits = 0;
-    std::uint64_t number = 0;
-    while (*p >= L'0' && *p <= L'9') {
-        if (++digits > kMaxDigits) {
-            return false;
-        }
-        number = number * 10 + static_cast<std::uint64_t>(*p - L'0');
-        ++p;
-    }
-    *value = number;
-    return digits > 0;
-}
-
-bool ParseContentRange(const std::wstring& text, ContentRange* range) {
-    const wchar_t* p = text.c_str();
-    if (wcsncmp(p, L"bytes ", 6) != 0) {
-        return false;
-    }
-    p += 6;
-    if (*p == L'*') {
-        ++p;
-    } else {
-        if (!ReadNumber(p, &range->first) || *p != L'-') {
-            return false;
-        }
-        ++p;
-        if (!ReadNumber(p, &range->last) || range->last < range->first) {
-            return false;
-        }
-        range->hasFirst = true;
-    }
-    if (*p != L'/') {
-        return false;
-    }
-    ++p;
-    if (*p == L'*') {
-        ++p;
-    } else {
-        if (!ReadNumber(p, &range->total)) {
-            return false;
-        }
-        range->hasTotal = true;
-    }
-    return *p == L'\0' && (range->hasFirst || range->hasTotal);
-}
-
-// A validator goes back to the server in a header of its own, so only printable ASCII is kept: a
-// line break in it would let a server make the program send headers of its choosing.
-bool IsSafeValidator(const std::wstring& text) {
-    if (text.empty() || text.size() > kMaxValidatorChars) {
-        return false;
-    }
-    for (const wchar_t ch : text) {
-        if (ch < 0x20 || ch > 0x7E) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// If-Range takes only a strong entity tag; a weak one ("W/...") is a reason to use the date.
-std::string ReadValidator(HINTERNET request) {
-    std::wstring text;
-    if (QueryHeaderText(request, WINHTTP_QUERY_ETAG, &text) && text.rfind(L"W/", 0) != 0 &&
-        IsSafeValidator(text)) {
-        return WideToUtf8(text);
-    }
-    if (QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED, &text) && IsSafeValidator(text)) {
-        return WideToUtf8(text);
-    }
-    return std::string();
-}
 
 // The steps of opening the request carry the texts this download has always reported.
 const char* OpenFailureText(HttpGetStep step) {
@@ -155,6 +59,18 @@ std::string FormatShortBodyError(std::uint64_t received, std::uint64_t announced
     std::snprintf(text, sizeof(text), "Incomplete download: received %llu of %llu bytes",
                   static_cast<unsigned long long>(received), static_cast<unsigned long long>(announced));
     return text;
+}
+
+bool MoveFilePointer(HANDLE file, std::uint64_t position) {
+    LARGE_INTEGER target = {};
+    target.QuadPart = static_cast<LONGLONG>(position);
+    if (!SetFilePointerEx(file, target, nullptr, FILE_BEGIN)) {
+        const DWORD lastError = GetLastError();
+        DebugTrace(L"DownloadFile: cannot move to %llu (%lu)", static_cast<unsigned long long>(position),
+                   lastError);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -222,52 +138,37 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
     const DWORD status = QueryStatusCode(request.get());
     std::uint64_t announced = 0;
     bool lengthKnown = QueryContentLength(request.get(), &announced);
-    if (offset > 0 && status == kPartialContentStatus) {
-        ContentRange range;
-        std::wstring rangeText;
-        if (!QueryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_RANGE, &rangeText) ||
-            !ParseContentRange(rangeText, &range) || !range.hasFirst || range.first != offset ||
-            (range.hasTotal && range.last + 1 != range.total) ||
-            (lengthKnown && announced != range.last + 1 - range.first)) {
+    switch (ReadRangeReply(request.get(), status, offset, &announced)) {
+        case RangeReply::Append:
+            if (!MoveFilePointer(file.get(), offset)) {
+                error = kWriteText;
+                return false;
+            }
+            lengthKnown = true;
+            break;
+        case RangeReply::WholeBody:
+            // With a range asked for, the whole body replaces what the earlier attempt left.
+            if (offset > 0 && (!MoveFilePointer(file.get(), 0) || !SetEndOfFile(file.get()))) {
+                error = kWriteText;
+                return false;
+            }
+            offset = 0;
+            break;
+        case RangeReply::FileIsWhole:
+            if (progress) {
+                progress(100);
+            }
+            return true;
+        case RangeReply::WrongRange:
             error = kWrongRangeText;
             return false;
-        }
-        LARGE_INTEGER end = {};
-        end.QuadPart = static_cast<LONGLONG>(offset);
-        if (!SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN)) {
-            error = kWriteText;
-            return false;
-        }
-        lengthKnown = true;
-        announced = range.last + 1;
-    } else if (offset > 0 && status == kRangeNotSatisfiableStatus) {
-        ContentRange range;
-        std::wstring rangeText;
-        if (!QueryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_RANGE, &rangeText) ||
-            !ParseContentRange(rangeText, &range) || range.hasFirst || !range.hasTotal ||
-            range.total != offset) {
+        case RangeReply::Refused:
             error = FormatHttpStatusError(status);
             return false;
-        }
-        if (progress) {
-            progress(100);
-        }
-        return true;
-    } else if (status < kFirstSuccessStatus || status > kLastSuccessStatus || status == kNoContentStatus ||
-               status == kResetContentStatus) {
-        error = FormatHttpStatusError(status);
-        return false;
-    } else if (offset > 0) {
-        // The whole body comes again: it replaces what the earlier attempt left.
-        const LARGE_INTEGER start = {};
-        if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
-            error = kWriteText;
-            return false;
-        }
-        offset = 0;
     }
     if (resume) {
-        const std::string seen = ReadValidator(request.get());
+        // A continued body keeps the validator it was asked for when the reply does not repeat it.
+        const std::string seen = ReadResumeValidator(request.get());
         if (offset == 0 || !seen.empty()) {
             resume->validator = seen;
         }
