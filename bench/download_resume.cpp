@@ -34,8 +34,8 @@ std::uint64_t FileSize(const std::wstring& path) {
 }
 
 bool CutFile(const std::wstring& path, std::uint64_t size) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+    UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER end = {};
     end.QuadPart = static_cast<LONGLONG>(size);
     return file && SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get());
@@ -100,9 +100,10 @@ int main(int argc, char** argv) {
             return 1;
         }
         retried.push_back(Seconds(start, end));
-        std::printf("round %d: from zero %.3f s (%llu bytes), retry %.3f s (%llu bytes written, first report %d%%)\n",
-                    round + 1, fromZero.back(), static_cast<unsigned long long>(size), retried.back(),
-                    static_cast<unsigned long long>(size - kept), firstPercent);
+        std::printf(
+            "round %d: from zero %.3f s (%llu bytes), retry %.3f s (%llu bytes written, first report %d%%)\n",
+            round + 1, fromZero.back(), static_cast<unsigned long long>(size), retried.back(),
+            static_cast<unsigned long long>(size - kept), firstPercent);
         std::fflush(stdout);
     }
     std::printf("median from zero %.3f s, median retry %.3f s, retry/zero %.3f\n", Median(fromZero),
