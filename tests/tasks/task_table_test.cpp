@@ -245,7 +245,16 @@ TEST_F(TaskTable, RetryResetsAFailedTaskInPlaceUnderANewSerialAndOnlyOnce) {
     // The earlier attempt's reference no longer reaches the task; the retry's does.
     EXPECT_FALSE(UpdateTaskStatus(earlier, TaskStatus::Failed, 0, "stale"));
     EXPECT_TRUE(UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string()));
-    EXPECT_EQ(PrepareTaskRetry(1, &ref), RetryOutcome::NotFailed);
+    TaskRef again;
+    EXPECT_EQ(PrepareTaskRetry(1, &again), RetryOutcome::NotFailed);
+
+    // Cleared while the retry runs: the retry's worker cannot reach the task that takes its row.
+    ClearTasks();
+    AppendTask(Task("a", "u"));
+    const TaskRef newer = AppendTask(Task("b", "u"));
+    EXPECT_EQ(newer.index, ref.index);
+    EXPECT_FALSE(UpdateTaskStatus(ref, TaskStatus::Failed, 0, "stale"));
+    EXPECT_EQ(Snapshot(1).status, TaskStatus::Pending);
 }
 
 namespace {
