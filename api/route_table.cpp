@@ -1,6 +1,7 @@
 #include "api/route_table.h"
 
 #include "api/api_routes.h"
+#include "api/retry_route.h"
 #include "base/text_util.h"
 
 namespace {
@@ -12,6 +13,7 @@ constexpr Route kRoutes[] = {
     // Any other method on the settings route reads them.
     {"/api/config", true, nullptr, false, HandleApiStatus},
     {"/api/tasks", true, nullptr, false, HandleApiTasks},
+    {"/api/retry", false, "POST", true, HandleApiRetry},
     {"/", false, nullptr, false, HandleStatusPage},
     {"/index.html", false, nullptr, false, HandleStatusPage},
 };

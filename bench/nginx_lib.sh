@@ -29,7 +29,8 @@ pid $NGINX_DIR/nginx.pid;
 error_log $NGINX_DIR/logs/error.log;
 events { worker_connections 1024; }
 http {
-  access_log off;
+  log_format bench '\$status \$body_bytes_sent "\$http_range"';
+  access_log ${BENCH_ACCESS_LOG:-off}${BENCH_ACCESS_LOG:+ bench};
   sendfile on;
   client_body_temp_path $NGINX_DIR/tmp/body;
   proxy_temp_path $NGINX_DIR/tmp/proxy;

@@ -8,6 +8,7 @@
 #include "state/config.h"
 #include "state/program_exit.h"
 #include "tasks/http_get.h"
+#include "tasks/range_reply.h"
 #include "tasks/url_split.h"
 
 #include <winhttp.h>
@@ -18,13 +19,6 @@
 namespace {
 
 constexpr const wchar_t* kUserAgent = L"TarnDownloader/1.0";
-// Only a 2xx reply carries the file. A redirect WinHTTP hands back instead of following (its
-// default policy refuses https to http) must not be saved as the archive, nor a 204 or 205, which
-// by definition carry no body.
-constexpr DWORD kFirstSuccessStatus = 200;
-constexpr DWORD kLastSuccessStatus = 299;
-constexpr DWORD kNoContentStatus = 204;
-constexpr DWORD kResetContentStatus = 205;
 
 constexpr const char* kInvalidUrlText = "Invalid URL format";
 constexpr const char* kCreateFileText = "Failed to create local file";
@@ -36,6 +30,7 @@ constexpr const char* kReceiveText = "Response receive failed";
 constexpr const char* kInterruptedText = "Connection lost during download";
 constexpr const char* kWriteText = "Failed to write local file";
 constexpr const char* kStoppedText = "Download stopped: the program is ending";
+constexpr const char* kWrongRangeText = "Server sent a range that does not continue the file";
 
 // The steps of opening the request carry the texts this download has always reported.
 const char* OpenFailureText(HttpGetStep step) {
@@ -66,6 +61,18 @@ std::string FormatShortBodyError(std::uint64_t received, std::uint64_t announced
     return text;
 }
 
+bool MoveFilePointer(HANDLE file, std::uint64_t position) {
+    LARGE_INTEGER target = {};
+    target.QuadPart = static_cast<LONGLONG>(position);
+    if (!SetFilePointerEx(file, target, nullptr, FILE_BEGIN)) {
+        const DWORD lastError = GetLastError();
+        DebugTrace(L"DownloadFile: cannot move to %llu (%lu)", static_cast<unsigned long long>(position),
+                   lastError);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int DownloadPercent(std::uint64_t received, std::uint64_t announced) {
@@ -85,7 +92,7 @@ int DownloadPercent(std::uint64_t received, std::uint64_t announced) {
 }
 
 bool DownloadFile(const std::wstring& url, const std::wstring& filePath, ProgressCallback progress,
-                  std::string& error) {
+                  std::string& error, DownloadResume* resume) {
     UrlParts parts;
     if (!SplitUrl(url, &parts)) {
         error = kInvalidUrlText;
@@ -96,18 +103,32 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
     if (lastSeparator != std::wstring::npos) {
         CreateDirectoryRecursive(filePath.substr(0, lastSeparator));
     }
-    UniqueFile file(CreateFileW(filePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A resumable file is opened without truncating: until the reply says otherwise, its bytes are
+    // the only copy of what an earlier attempt received.
+    const bool mayResume = resume && !resume->validator.empty();
+    UniqueFile file(CreateFileW(filePath.c_str(), GENERIC_WRITE, 0, nullptr,
+                                mayResume ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD lastError = GetLastError();
         DebugTrace(L"DownloadFile: cannot create %ls (%lu)", filePath.c_str(), lastError);
         error = kCreateFileText;
         return false;
     }
+    std::uint64_t offset = 0;
+    if (mayResume) {
+        LARGE_INTEGER size = {};
+        if (GetFileSizeEx(file.get(), &size)) {
+            offset = static_cast<std::uint64_t>(size.QuadPart);
+        }
+    }
 
     HttpGet get;
     HttpGetOptions options;
     options.userAgent = kUserAgent;
+    if (offset > 0) {
+        options.extraHeaders = L"Range: bytes=" + std::to_wstring(offset) + L"-\r\nIf-Range: " +
+                               Utf8ToWide(resume->validator) + L"\r\n";
+    }
     const HttpGetStep step = OpenHttpGet({parts.host, parts.port, parts.secure, parts.path}, options, &get);
     if (step != HttpGetStep::Received) {
         error = OpenFailureText(step);
@@ -115,17 +136,52 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
     }
     const UniqueInternet& request = get.request;
     const DWORD status = QueryStatusCode(request.get());
-    if (status < kFirstSuccessStatus || status > kLastSuccessStatus || status == kNoContentStatus ||
-        status == kResetContentStatus) {
-        error = FormatHttpStatusError(status);
-        return false;
-    }
     std::uint64_t announced = 0;
-    const bool lengthKnown = QueryContentLength(request.get(), &announced);
+    bool lengthKnown = QueryContentLength(request.get(), &announced);
+    switch (ReadRangeReply(request.get(), status, offset, &announced)) {
+        case RangeReply::Append:
+            if (!MoveFilePointer(file.get(), offset)) {
+                error = kWriteText;
+                return false;
+            }
+            lengthKnown = true;
+            break;
+        case RangeReply::WholeBody:
+            // With a range asked for, the whole body replaces what the earlier attempt left.
+            if (offset > 0 && (!MoveFilePointer(file.get(), 0) || !SetEndOfFile(file.get()))) {
+                error = kWriteText;
+                return false;
+            }
+            offset = 0;
+            break;
+        case RangeReply::FileIsWhole:
+            if (progress) {
+                progress(100);
+            }
+            return true;
+        case RangeReply::WrongRange:
+            error = kWrongRangeText;
+            return false;
+        case RangeReply::Refused:
+            error = FormatHttpStatusError(status);
+            return false;
+    }
+    if (resume) {
+        // A continued body keeps the validator it was asked for when the reply does not repeat it.
+        const std::string seen = ReadResumeValidator(request.get());
+        if (offset == 0 || !seen.empty()) {
+            resume->validator = seen;
+        }
+    }
 
     std::vector<char> buffer(kDownloadBufferBytes);
     DWORD filled = 0;
-    std::uint64_t received = 0;
+    // Counts the bytes in the file, those of an earlier attempt included, so that the percentage
+    // goes on from where that attempt stopped.
+    std::uint64_t received = offset;
+    if (offset > 0 && progress) {
+        progress(DownloadPercent(received, announced));
+    }
     // Writes what the buffer holds and reports once; the report follows the write so that a
     // percentage never counts bytes that are not on disk.
     auto flush = [&]() -> bool {

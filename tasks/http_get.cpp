@@ -51,8 +51,10 @@ HttpGetStep OpenHttpGet(const HttpGetTarget& target, const HttpGetOptions& optio
     if (!ApplyOptions(get->request.get(), options)) {
         return HttpGetStep::SetOptions;
     }
-    if (!WinHttpSendRequest(get->request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                            0, 0)) {
+    const wchar_t* const headers =
+        options.extraHeaders.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : options.extraHeaders.c_str();
+    const DWORD headersLength = static_cast<DWORD>(options.extraHeaders.size());
+    if (!WinHttpSendRequest(get->request.get(), headers, headersLength, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
         const DWORD lastError = GetLastError();
         DebugTrace(L"OpenHttpGet: send to %ls failed (%lu)", target.host.c_str(), lastError);
         return HttpGetStep::Send;
@@ -73,6 +75,25 @@ std::uint32_t QueryStatusCode(HINTERNET request) {
         return 0;
     }
     return status;
+}
+
+bool QueryHeaderText(HINTERNET request, std::uint32_t infoLevel, std::wstring* text) {
+    DWORD size = 0;
+    WinHttpQueryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                        WINHTTP_NO_HEADER_INDEX);
+    const DWORD lastError = GetLastError();
+    if (lastError != ERROR_INSUFFICIENT_BUFFER || size == 0) {
+        return false;
+    }
+    std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (!WinHttpQueryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, &buffer[0], &bytes,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    buffer.resize(bytes / sizeof(wchar_t));
+    *text = buffer;
+    return true;
 }
 
 bool QueryContentLength(HINTERNET request, std::uint64_t* length) {

@@ -25,6 +25,8 @@ struct HttpGetOptions {
     int connectTimeoutMs = 0;
     int sendTimeoutMs = 0;
     int receiveTimeoutMs = 0;
+    // Header lines sent besides WinHTTP's own, each ending in "\r\n"; empty: none.
+    std::wstring extraHeaders;
 };
 
 // The handles of one request; they close in reverse order of opening.
@@ -44,6 +46,10 @@ HttpGetStep OpenHttpGet(const HttpGetTarget& target, const HttpGetOptions& optio
 
 // The response's status code; 0 when it cannot be read.
 std::uint32_t QueryStatusCode(HINTERNET request);
+
+// The text of the header WinHTTP reads for `infoLevel` (a WINHTTP_QUERY_* value); false when the
+// response has none.
+bool QueryHeaderText(HINTERNET request, std::uint32_t infoLevel, std::wstring* text);
 
 // The Content-Length header, read as text because the numeric form of the query is 32 bits wide.
 // False when the header is absent or not a plain decimal number.

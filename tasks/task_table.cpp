@@ -155,6 +155,38 @@ bool AppendTaskUnlessDuplicate(DownloadTask task, TaskRef* ref) {
     return true;
 }
 
+bool CanRetryTask(const DownloadTask& task) {
+    return task.status == TaskStatus::Failed && task.kind == TaskKind::Asset;
+}
+
+// Takes g_taskMutex; posts (never sends) while holding it.
+RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    if (index >= g_taskTable.size()) {
+        return RetryOutcome::NoSuchTask;
+    }
+    DownloadTask& task = g_taskTable[index];
+    if (task.status != TaskStatus::Failed) {
+        return RetryOutcome::NotFailed;
+    }
+    if (!CanRetryTask(task)) {
+        return RetryOutcome::NotRetryable;
+    }
+    task.status = TaskStatus::Pending;
+    task.progress = 0;
+    task.error.clear();
+    task.finishTime = {};
+    task.hasFinishTime = false;
+    task.extractDir.clear();
+    task.copyDestDir.clear();
+    task.copyFirstItem.clear();
+    task.leftoverDir.clear();
+    task.serial = g_nextTaskSerial++;
+    *ref = TaskRef{index, task.serial};
+    PostToDownloadWindow(static_cast<WPARAM>(index));
+    return RetryOutcome::Started;
+}
+
 // Takes g_taskMutex; posts (never sends) while holding it, so it never waits for the window.
 bool UpdateTaskStatus(const TaskRef& ref, TaskStatus status, int progress, const std::string& error) {
     std::lock_guard<std::mutex> lock(g_taskMutex);

@@ -22,6 +22,9 @@ enum class TaskStatus : std::int32_t {
     AlreadyExists = 7,
 };
 
+// Who runs a task: the worker pipeline of this folder, or the runtime installer's own thread.
+enum class TaskKind : std::int32_t { Asset = 0, RuntimeInstaller = 1 };
+
 struct DownloadTask {
     std::string url;             // UTF-8
     std::string name;            // UTF-8, already cleaned by CleanTaskName
@@ -37,6 +40,10 @@ struct DownloadTask {
     SYSTEMTIME finishTime = {};  // local time of the last final status
     bool hasFinishTime = false;
     std::uint64_t serial = 0;  // unique per process; assigned by AppendTask
+    // The ETag or Last-Modified value of the body whose bytes are in filePath, as the last attempt
+    // saw it; a retry asks for the rest of that body only. Kept in memory only.
+    std::string resumeValidator;  // UTF-8
+    TaskKind kind = TaskKind::Asset;
 };
 
 // Names one task for its whole life: index plus the serial it had when created.
@@ -59,6 +66,19 @@ TaskRef AppendTask(DownloadTask task);
 // append happen under one lock, so two equal requests cannot both append. False when a duplicate
 // exists; nothing is appended then.
 bool AppendTaskUnlessDuplicate(DownloadTask task, TaskRef* ref);
+
+enum class RetryOutcome { Started, NoSuchTask, NotFailed, NotRetryable };
+
+// True for a failed task the worker pipeline can run again. The runtime installer's task is not one:
+// its own thread runs it, and the install button asks for a new one.
+bool CanRetryTask(const DownloadTask& task);
+
+// Makes the failed task at `index` run again in place: same index and file path, status Pending,
+// progress 0, error, finish time and the outputs of the earlier attempt cleared, and a new serial,
+// so that nothing holding the earlier attempt's reference can touch it. The check and the reset
+// happen under one lock, so two retries of one task cannot both start. On Started sets *ref and
+// posts WM_TASK_UPDATE for the row; the caller starts the worker.
+RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref);
 
 // Sets status and progress of the task `ref` names; a non-empty error replaces the stored text;
 // a final status stamps the local finish time. Posts WM_TASK_UPDATE with the index to the download

@@ -95,8 +95,12 @@ void RunPipeline(const TaskRef& ref) {
 
     UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string());
     std::string error;
-    if (!DownloadFile(Utf8ToWide(task.url), task.filePath, StageProgress(ref, TaskStatus::Downloading),
-                      error)) {
+    DownloadResume resume{task.resumeValidator};
+    const bool downloaded = DownloadFile(Utf8ToWide(task.url), task.filePath,
+                                         StageProgress(ref, TaskStatus::Downloading), error, &resume);
+    // Stored before the failure is reported, so that a retry the failure allows sees it.
+    UpdateTaskFields(ref, [&resume](DownloadTask& record) { record.resumeValidator = resume.validator; });
+    if (!downloaded) {
         ReportFailure(ref, error);
         return;
     }

@@ -45,6 +45,7 @@ DownloadTask MakeInstallerTask() {
     // The row shows, and a double click opens, the file the installer routine writes.
     task.filePath = WebView2BootstrapperPath();
     task.status = TaskStatus::Queued;
+    task.kind = TaskKind::RuntimeInstaller;
     task.progress = 0;
     task.hasFinishTime = false;
     return task;

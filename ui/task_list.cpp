@@ -6,6 +6,7 @@
 #include "base/text_util.h"
 #include "base/unique_handle.h"
 #include "ui/control_ids.h"
+#include "ui/task_menu.h"
 #include "ui/ui_state.h"
 
 #include <commctrl.h>
@@ -470,6 +471,8 @@ LRESULT RouteTaskListMessage(HWND list, UINT message, WPARAM wParam, LPARAM lPar
             return OnMouse(list, message, wParam, lParam);
         case WM_KEYDOWN:
             return OnKeyDown(list, message, wParam, lParam);
+        case WM_CONTEXTMENU:
+            return OnTaskListContextMenu(list, lParam);
         case WM_VSCROLL:
         case WM_MOUSEWHEEL:
             return OnScroll(list, message, wParam, lParam);

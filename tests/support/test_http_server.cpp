@@ -3,6 +3,9 @@
 #include "base/win32.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -27,15 +30,64 @@ const char* ReasonPhrase(int status) {
             return "OK";
         case 301:
             return "Moved Permanently";
+        case 206:
+            return "Partial Content";
         case 302:
             return "Found";
         case 404:
             return "Not Found";
+        case 416:
+            return "Range Not Satisfiable";
         case 500:
             return "Internal Server Error";
         default:
             return "Status";
     }
+}
+
+// The value of header `name` in a request head (case-insensitive name), empty when absent.
+std::string HeaderValue(const std::string& head, const std::string& name) {
+    std::string lowerHead = head;
+    std::transform(lowerHead.begin(), lowerHead.end(), lowerHead.begin(),
+                   [](char ch) { return static_cast<char>(std::tolower(static_cast<unsigned char>(ch))); });
+    std::string key = "\r\n" + name + ":";
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](char ch) { return static_cast<char>(std::tolower(static_cast<unsigned char>(ch))); });
+    const size_t found = lowerHead.find(key);
+    if (found == std::string::npos) {
+        return std::string();
+    }
+    size_t start = found + key.size();
+    while (start < head.size() && head[start] == ' ') {
+        ++start;
+    }
+    return head.substr(start, head.find("\r\n", start) - start);
+}
+
+// Turns the configured reply into what a range-supporting server answers to this request.
+void ApplyRange(const std::string& head, TestResponse* response) {
+    const std::string range = HeaderValue(head, "Range");
+    if (!response->honourRanges || range.rfind("bytes=", 0) != 0 || range.back() != '-') {
+        return;
+    }
+    const std::string ifRange = HeaderValue(head, "If-Range");
+    if (!ifRange.empty() && ifRange != response->etag) {
+        return;
+    }
+    const size_t size = response->body.size();
+    const size_t first = static_cast<size_t>(std::strtoull(range.c_str() + 6, nullptr, 10));
+    if (first >= size) {
+        response->status = 416;
+        response->headers += "Content-Range: bytes */" + std::to_string(size) + "\r\n";
+        response->body.clear();
+        response->announcedLength = 0;
+        return;
+    }
+    response->status = 206;
+    response->headers += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(size - 1) +
+                         "/" + std::to_string(size) + "\r\n";
+    response->body = response->body.substr(first);
+    response->announcedLength = -1;
 }
 
 }  // namespace
@@ -139,6 +191,15 @@ void TestHttpServer::HandleConnection(std::uintptr_t rawSocket) {
             response = found->second;
         }
     }
+    ApplyRange(request, &response);
+    if (!response.etag.empty()) {
+        response.headers += "ETag: " + response.etag + "\r\n";
+    }
+    size_t bodyBytes = response.body.size();
+    if (response.resetAfterBytes >= 0 && static_cast<size_t>(response.resetAfterBytes) < bodyBytes) {
+        bodyBytes = static_cast<size_t>(response.resetAfterBytes);
+        response.resetAfterBody = true;
+    }
 
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + ReasonPhrase(response.status) +
                        "\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n";
@@ -150,9 +211,9 @@ void TestHttpServer::HandleConnection(std::uintptr_t rawSocket) {
     head += response.headers + "\r\n";
 
     bool ok = SendAll(client, head.data(), head.size());
-    const size_t piece = response.pieceBytes == 0 ? response.body.size() : response.pieceBytes;
-    for (size_t offset = 0; ok && offset < response.body.size() && !stopping_; offset += piece) {
-        ok = SendAll(client, response.body.data() + offset, std::min(piece, response.body.size() - offset));
+    const size_t piece = response.pieceBytes == 0 ? bodyBytes : response.pieceBytes;
+    for (size_t offset = 0; ok && offset < bodyBytes && !stopping_; offset += piece) {
+        ok = SendAll(client, response.body.data() + offset, std::min(piece, bodyBytes - offset));
         if (response.pauseMs > 0) {
             Sleep(response.pauseMs);
         }

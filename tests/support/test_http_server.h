@@ -24,6 +24,15 @@ struct TestResponse {
     bool resetAfterBody = false;
     // Further header lines, each ending in "\r\n" (for example a Location).
     std::string headers = std::string();
+    // Sent as the ETag header when not empty.
+    std::string etag = std::string();
+    // When set, "Range: bytes=N-" is answered as a server that supports ranges does: 206 with the
+    // body from N and its Content-Range, 416 when N is past the end, and the whole body with 200
+    // when an If-Range does not equal the ETag.
+    bool honourRanges = false;
+    // When 0 or more, the connection is reset after this many body bytes of the reply (whose
+    // Content-Length still announces all of it).
+    std::int64_t resetAfterBytes = -1;
 };
 
 // A redirect answer: `status` with a Location header and no body.

@@ -141,3 +141,97 @@ TEST(DownloadE2e, ExtractorsAreStartedFromTheirInstalledPlacesOnlyAndAFull7ZipIs
     EXPECT_EQ(ReadFileBytes(folder + L"\\downloads\\full7zip\\sfx_fire.png"), "fire");
     EXPECT_EQ(ReadFileBytes(folder + L"\\fake_extractor_args.txt"), "");
 }
+
+namespace {
+
+std::string PostRetry(int port, const std::string& body, const std::string& extraHeaders = std::string()) {
+    return HttpExchange(port, "POST /api/retry HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders +
+                                  "Content-Type: application/json\r\nContent-Length: " +
+                                  std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+// The one file in `folder` (the task's timestamped download), or an empty name.
+std::wstring OnlyFileIn(const std::wstring& folder) {
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = FindFirstFileW((folder + L"\\*.zip").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return std::wstring();
+    }
+    const std::wstring name = found.cFileName;
+    const bool more = FindNextFileW(search, &found) != FALSE;
+    FindClose(search);
+    return more ? std::wstring() : folder + L"\\" + name;
+}
+
+}  // namespace
+
+TEST(DownloadE2e, ApiRetryResumesACutDownloadInPlaceAndRefusesWhatItMayNotRetry) {
+    TestHttpServer server;
+    std::string body(3 * 1024 * 1024 + 17, '\0');
+    for (size_t i = 0; i < body.size(); ++i) {
+        body[i] = static_cast<char>((i * 7919) >> 5);
+    }
+    TestResponse cut{200, body};
+    cut.etag = "\"pack-1\"";
+    cut.honourRanges = true;
+    cut.pieceBytes = 64 * 1024;
+    cut.pauseMs = 2;
+    cut.resetAfterBytes = static_cast<std::int64_t>(body.size() / 2);
+    server.Serve("/big.zip", cut);
+    TarnProgram program;
+    ProgramSettings settings;
+    settings.port = PickFreePort();
+    settings.autoExtract = false;
+    settings.autoCopyToDev = false;
+    program.WriteSettings(settings);
+    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(WaitForPortOpen(settings.port, kStartTimeoutMs));
+    const int port = settings.port;
+    const std::string json = "application/json";
+
+    EXPECT_EQ(PostRetry(port, "{\"task_id\":0}"),
+              ExpectedReply(404, json, "{\"success\":false,\"message\":\"Task not found\"}"));
+    Get(port, "/api/download?url=" + PercentEncode(server.UrlUtf8("/big.zip")) + "&name=big");
+    const std::string failed = WaitForTasksToSettle(port);
+    EXPECT_NE(failed.find("{\"id\":0,\"name\":\"big\",\"status\":\"failed\",\"progress\":0,\"error\":\""),
+              std::string::npos)
+        << failed;
+    const std::wstring file = OnlyFileIn(program.directory() + L"\\downloads");
+    ASSERT_FALSE(file.empty());
+    const size_t partial = ReadFileBytes(file).size();
+    ASSERT_GT(partial, 0u);
+    ASSERT_LT(partial, body.size());
+
+    // Refused: a page of another site, a cross-site request, ids that name no task.
+    const std::string forbidden =
+        ExpectedReply(403, json, "{\"success\":false,\"message\":\"Forbidden origin\"}");
+    EXPECT_EQ(PostRetry(port, "{\"task_id\":0}", "Origin: http://evil.example\r\n"), forbidden);
+    EXPECT_EQ(PostRetry(port, "{\"task_id\":0}", "Sec-Fetch-Site: cross-site\r\n"), forbidden);
+    const std::string invalid =
+        ExpectedReply(400, json, "{\"success\":false,\"message\":\"Missing or invalid task_id\"}");
+    for (const char* request : {"{}", "{\"task_id\":-1}", "{\"task_id\":0x0}", "{\"task_id\":99999999999}"}) {
+        EXPECT_EQ(PostRetry(port, request), invalid) << request;
+    }
+    EXPECT_EQ(WaitForTasksToSettle(port), failed);
+
+    TestResponse whole{200, body};
+    whole.etag = "\"pack-1\"";
+    whole.honourRanges = true;
+    server.Serve("/big.zip", whole);
+    EXPECT_EQ(PostRetry(port, "{\"task_id\": 0 }"),
+              ExpectedReply(200, json, "{\"success\":true,\"message\":\"Retry started\",\"task_id\":0}"));
+    EXPECT_EQ(
+        WaitForTasksToSettle(port),
+        "{\"tasks\":[{\"id\":0,\"name\":\"big\",\"status\":\"completed\",\"progress\":100,\"error\":\"\"}]}");
+    EXPECT_EQ(OnlyFileIn(program.directory() + L"\\downloads"), file);
+    EXPECT_TRUE(ReadFileBytes(file) == body);
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE((requests[1] + "\r\n").find("\r\nRange: bytes=" + std::to_string(partial) + "-\r\n"),
+              std::string::npos)
+        << requests[1];
+    EXPECT_NE((requests[1] + "\r\n").find("\r\nIf-Range: \"pack-1\"\r\n"), std::string::npos) << requests[1];
+    EXPECT_EQ(
+        PostRetry(port, "{\"task_id\":0}"),
+        ExpectedReply(409, json, "{\"success\":false,\"message\":\"Only a failed task can be retried\"}"));
+}

@@ -252,3 +252,140 @@ TEST(HttpDownload, LocalAndConnectionFailuresHaveTheirTexts) {
     EXPECT_EQ(result.error, "Request send failed");
     EXPECT_TRUE(FileExists(dir / L"refused.zip"));
 }
+
+namespace {
+
+// The first attempt at `path`: the server sends about half of `body` and resets the connection.
+// Returns the bytes the attempt left in `file`, which must be a prefix of the body.
+size_t CutFirstAttempt(TestHttpServer& server, const std::string& path, const std::string& body,
+                       const std::string& etag, const std::wstring& file, DownloadResume* resume) {
+    TestResponse cut{200, body};
+    cut.etag = etag;
+    cut.honourRanges = true;
+    cut.pieceBytes = 64 * 1024;
+    cut.pauseMs = 5;
+    cut.resetAfterBytes = static_cast<std::int64_t>(body.size() / 2);
+    server.Serve(path, cut);
+    std::string error;
+    EXPECT_FALSE(DownloadFile(server.Url(path), file, nullptr, error, resume));
+    const std::string partial = ReadFileBytes(file);
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_LT(partial.size(), body.size());
+    EXPECT_TRUE(body.compare(0, partial.size(), partial) == 0);
+    return partial.size();
+}
+
+bool HasHeader(const std::string& requestHead, const std::string& line) {
+    return (requestHead + "\r\n").find("\r\n" + line + "\r\n") != std::string::npos;
+}
+
+}  // namespace
+
+TEST(HttpDownload, ACutDownloadResumesFromTheFilesSizeAndEndsByteIdentical) {
+    TestHttpServer server;
+    const std::string body = RandomBytes(1024 * 1024 + 777, 9);
+    TempDir dir;
+    const std::wstring file = dir / L"pack.zip";
+    DownloadResume resume;
+    const size_t partial = CutFirstAttempt(server, "/pack.zip", body, "\"v1\"", file, &resume);
+    EXPECT_EQ(resume.validator, "\"v1\"");
+    TestResponse whole{200, body};
+    whole.etag = "\"v1\"";
+    whole.honourRanges = true;
+    server.Serve("/pack.zip", whole);
+
+    Download result;
+    result.ok = DownloadFile(
+        server.Url("/pack.zip"), file, [&result](int percent) { result.progress.push_back(percent); },
+        result.error, &resume);
+
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(ReadFileBytes(file) == body);
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].find("Range"), std::string::npos) << requests[0];
+    EXPECT_TRUE(HasHeader(requests[1], "Range: bytes=" + std::to_string(partial) + "-")) << requests[1];
+    EXPECT_TRUE(HasHeader(requests[1], "If-Range: \"v1\"")) << requests[1];
+    // The percentage starts at the share already on disk and only rises.
+    ASSERT_FALSE(result.progress.empty());
+    EXPECT_EQ(result.progress.front(), DownloadPercent(partial, body.size()));
+    for (size_t i = 1; i < result.progress.size(); ++i) {
+        EXPECT_GE(result.progress[i], result.progress[i - 1]);
+    }
+    EXPECT_EQ(result.progress.back(), 100);
+    EXPECT_EQ(resume.validator, "\"v1\"");
+}
+
+TEST(HttpDownload, AChangedFileOrAServerWithoutRangesGivesTheWholeBodyAgain) {
+    TestHttpServer server;
+    TempDir dir;
+    const std::string first = RandomBytes(700 * 1024, 10);
+
+    // The file changed on the server: its new ETag fails the If-Range, so the whole new body comes
+    // with 200 and replaces the old half instead of being spliced onto it.
+    DownloadResume resume;
+    CutFirstAttempt(server, "/changed.zip", first, "\"v1\"", dir / L"changed.zip", &resume);
+    TestResponse changed{200, RandomBytes(500 * 1024, 11)};
+    changed.etag = "\"v2\"";
+    changed.honourRanges = true;
+    server.Serve("/changed.zip", changed);
+    std::string error;
+    ASSERT_TRUE(DownloadFile(server.Url("/changed.zip"), dir / L"changed.zip", nullptr, error, &resume))
+        << error;
+    EXPECT_TRUE(ReadFileBytes(dir / L"changed.zip") == changed.body);
+    EXPECT_TRUE(HasHeader(server.Requests().back(), "If-Range: \"v1\"")) << server.Requests().back();
+    EXPECT_EQ(resume.validator, "\"v2\"");
+
+    // A server that ignores the range answers 200 with everything: the file starts over.
+    DownloadResume plain;
+    CutFirstAttempt(server, "/plain.zip", first, "\"p\"", dir / L"plain.zip", &plain);
+    TestResponse noRanges{200, first};
+    noRanges.etag = "\"p\"";
+    server.Serve("/plain.zip", noRanges);
+    ASSERT_TRUE(DownloadFile(server.Url("/plain.zip"), dir / L"plain.zip", nullptr, error, &plain)) << error;
+    EXPECT_TRUE(ReadFileBytes(dir / L"plain.zip") == first);
+}
+
+TEST(HttpDownload, RepliesThatDoNotContinueTheFileLeaveItAsItWas) {
+    TestHttpServer server;
+    TempDir dir;
+    const std::wstring file = dir / L"kept.zip";
+    ASSERT_TRUE(WriteFileBytes(file, "0123456789"));
+    TestResponse wrongStart{206, "0123456789abcdef"};
+    wrongStart.headers = "Content-Range: bytes 0-15/16\r\n";
+    TestResponse wrongEnd{206, "abc"};
+    wrongEnd.headers = "Content-Range: bytes 10-12/16\r\n";
+    TestResponse garbled{206, "abcdef"};
+    garbled.headers = "Content-Range: bytes 10-15/1x\r\n";
+    const std::vector<std::pair<TestResponse, std::string>> cases = {
+        {wrongStart, "Server sent a range that does not continue the file"},
+        {wrongEnd, "Server sent a range that does not continue the file"},
+        {garbled, "Server sent a range that does not continue the file"},
+        {TestResponse{500, "trouble"}, "HTTP 500 error"},
+        {TestResponse{416, ""}, "HTTP 416 error"},
+    };
+    for (const auto& [response, text] : cases) {
+        server.Serve("/kept.zip", response);
+        DownloadResume resume{"\"k\""};
+        std::string error;
+        EXPECT_FALSE(DownloadFile(server.Url("/kept.zip"), file, nullptr, error, &resume)) << text;
+        EXPECT_EQ(error, text);
+        EXPECT_EQ(ReadFileBytes(file), "0123456789") << text;
+        EXPECT_EQ(resume.validator, "\"k\"");
+    }
+
+    // A file that is already whole: the server says the range starts past the end.
+    TestResponse whole{200, "0123456789"};
+    whole.etag = "\"k\"";
+    whole.honourRanges = true;
+    server.Serve("/kept.zip", whole);
+    std::vector<int> progress;
+    DownloadResume resume{"\"k\""};
+    std::string error;
+    EXPECT_TRUE(DownloadFile(
+        server.Url("/kept.zip"), file, [&progress](int percent) { progress.push_back(percent); }, error,
+        &resume))
+        << error;
+    EXPECT_EQ(ReadFileBytes(file), "0123456789");
+    EXPECT_EQ(progress, std::vector<int>{100});
+}

@@ -187,6 +187,76 @@ TEST_F(TaskTable, AClearedTasksWorkerNeverChangesTheTaskThatReusesItsIndex) {
     EXPECT_EQ(copy.name, "new");
 }
 
+TEST_F(TaskTable, RetryResetsAFailedTaskInPlaceUnderANewSerialAndOnlyOnce) {
+    NotificationSink sink;
+    AppendTask(Task("done", "u0", TaskStatus::Completed));
+    DownloadTask failed = Task("pack", "u1", TaskStatus::Failed);
+    failed.filePath = L"D:\\Downloads\\pack_20260101_000000.zip";
+    failed.error = "Connection lost during download";
+    failed.hasFinishTime = true;
+    failed.finishTime.wHour = 12;
+    failed.extractDir = L"D:\\Downloads\\pack";
+    failed.resumeValidator = "\"v1\"";
+    const TaskRef earlier = AppendTask(failed);
+    sink.Drain();
+
+    TaskRef ref;
+    EXPECT_EQ(PrepareTaskRetry(0, &ref), RetryOutcome::NotFailed);
+    EXPECT_EQ(PrepareTaskRetry(2, &ref), RetryOutcome::NoSuchTask);
+    EXPECT_EQ(PrepareTaskRetry(static_cast<size_t>(-1), &ref), RetryOutcome::NoSuchTask);
+    DownloadTask installer = Task("WebView2_Installer", "u2", TaskStatus::Failed);
+    installer.kind = TaskKind::RuntimeInstaller;
+    AppendTask(installer);
+    sink.Drain();
+    EXPECT_EQ(PrepareTaskRetry(2, &ref), RetryOutcome::NotRetryable);
+    EXPECT_EQ(Snapshot(2).status, TaskStatus::Failed);
+    EXPECT_TRUE(sink.Drain().empty());
+
+    // Many retries of one failed task at once: exactly one gets it.
+    std::atomic<int> started{0};
+    std::vector<std::thread> threads;
+    std::vector<TaskRef> refs(8);
+    for (size_t i = 0; i < refs.size(); ++i) {
+        threads.emplace_back([&, i]() {
+            if (PrepareTaskRetry(1, &refs[i]) == RetryOutcome::Started) {
+                ref = refs[i];
+                ++started;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(started.load(), 1);
+    EXPECT_EQ(sink.Drain(), std::vector<WPARAM>{1});
+    EXPECT_EQ(ref.index, 1u);
+    EXPECT_NE(ref.serial, earlier.serial);
+
+    const DownloadTask task = Snapshot(1);
+    EXPECT_EQ(task.status, TaskStatus::Pending);
+    EXPECT_EQ(task.progress, 0);
+    EXPECT_EQ(task.error, "");
+    EXPECT_FALSE(task.hasFinishTime);
+    EXPECT_EQ(task.finishTime.wHour, 0);
+    EXPECT_EQ(task.extractDir, L"");
+    EXPECT_EQ(task.filePath, failed.filePath);
+    EXPECT_EQ(task.resumeValidator, "\"v1\"");
+    EXPECT_EQ(TaskCount(), 3u);
+    // The earlier attempt's reference no longer reaches the task; the retry's does.
+    EXPECT_FALSE(UpdateTaskStatus(earlier, TaskStatus::Failed, 0, "stale"));
+    EXPECT_TRUE(UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string()));
+    TaskRef again;
+    EXPECT_EQ(PrepareTaskRetry(1, &again), RetryOutcome::NotFailed);
+
+    // Cleared while the retry runs: the retry's worker cannot reach the task that takes its row.
+    ClearTasks();
+    AppendTask(Task("a", "u"));
+    const TaskRef newer = AppendTask(Task("b", "u"));
+    EXPECT_EQ(newer.index, ref.index);
+    EXPECT_FALSE(UpdateTaskStatus(ref, TaskStatus::Failed, 0, "stale"));
+    EXPECT_EQ(Snapshot(1).status, TaskStatus::Pending);
+}
+
 namespace {
 void FailingLauncher(const TaskRef&) {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));

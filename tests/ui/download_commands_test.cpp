@@ -366,6 +366,8 @@ TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTaskAndStartsItsRo
     ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
     EXPECT_EQ(task.filePath, std::wstring(temp) + L"WebView2_Bootstrapper.exe");
     EXPECT_EQ(task.status, TaskStatus::Queued);
+    // Its own thread runs it, so the worker pipeline's retry must never take it.
+    EXPECT_EQ(task.kind, TaskKind::RuntimeInstaller);
     EXPECT_EQ(task.progress, 0);
     EXPECT_FALSE(task.hasFinishTime);
     EXPECT_TRUE(task.extractDir.empty());
