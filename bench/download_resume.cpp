@@ -9,6 +9,7 @@
 // the medians. The bytes on the wire are in the server's log (bench/download_resume shows them).
 #include "base/unique_handle.h"
 #include "base/win32.h"
+#include "bench/bench_util.h"
 #include "tasks/http_download.h"
 
 #include <algorithm>
@@ -39,15 +40,6 @@ bool CutFile(const std::wstring& path, std::uint64_t size) {
     LARGE_INTEGER end = {};
     end.QuadPart = static_cast<LONGLONG>(size);
     return file && SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get());
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
-std::wstring Widen(const char* text) {
-    return std::wstring(text, text + std::char_traits<char>::length(text));
 }
 
 }  // namespace

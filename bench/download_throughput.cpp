@@ -9,6 +9,7 @@
 // per-round ratios.
 #include "base/unique_handle.h"
 #include "base/win32.h"
+#include "bench/bench_util.h"
 #include "tasks/http_download.h"
 #include "tasks/url_split.h"
 
@@ -56,15 +57,6 @@ std::uint64_t BareFetch(const std::wstring& url) {
         }
         total += got;
     }
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
-std::wstring Widen(const char* text) {
-    return std::wstring(text, text + std::char_traits<char>::length(text));
 }
 
 }  // namespace

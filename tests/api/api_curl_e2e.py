@@ -14,19 +14,12 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from wine_program import free_port, windows_path  # noqa: E402
+
 EXE = None
 START_TIMEOUT_S = 30
 CURL_TIMEOUT_S = 20
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
 
 
 def json_path(path):

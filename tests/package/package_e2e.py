@@ -7,27 +7,19 @@ the environment that scripts/test sets up (WINEPREFIX, DISPLAY, a persistent win
 """
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from wine_program import free_port, windows_path  # noqa: E402
+
 ZIP = None
 VERSION = None
 START_TIMEOUT_S = 30
 EXPECTED_FILES = ["7za.exe", "LICENSE-7za.txt", "README.txt", "TarnDown.exe"]
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
 
 
 def string_file_info(exe, key):
