@@ -11,6 +11,7 @@
 #include "ui/download_window.h"
 #include "ui/task_commands.h"
 #include "ui/task_list.h"
+#include "webhost/runtime_discovery.h"
 
 #include <commctrl.h>
 #include <objbase.h>
