@@ -147,3 +147,9 @@ tarn_stop_started() {
     kill "$TARN_XVFB_PID" 2>/dev/null || true
   fi
 }
+
+# The real programs the tests use, copied beside the test programs of the build in $1.
+tarn_copy_test_files() {
+  cp -f "$TARN_7ZA" "$1/test-7za.exe"
+  cp -f "$TARN_WEBVIEW_LOADER" "$1/test-WebView2Loader.dll"
+}
