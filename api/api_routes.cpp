@@ -20,13 +20,6 @@ constexpr int kMaxPort = 65535;
 // Bytes a task takes in the tasks text besides its name and error, for one up-front allocation.
 constexpr size_t kTaskJsonOverhead = 80;
 
-HttpReply JsonReply(int status, std::string body) {
-    HttpReply reply;
-    reply.status = status;
-    reply.body = std::move(body);
-    return reply;
-}
-
 std::string ParamOrEmpty(const HttpRequest& request, const char* key) {
     const auto found = request.params.find(key);
     return found == request.params.end() ? std::string() : found->second;

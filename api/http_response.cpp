@@ -3,6 +3,7 @@
 #include "api/socket_wait.h"
 
 #include <climits>
+#include <utility>
 
 namespace {
 
@@ -54,4 +55,11 @@ void SendHttpReply(SOCKET socket, const HttpReply& reply) {
         }
         sent += static_cast<size_t>(result);
     }
+}
+
+HttpReply JsonReply(int status, std::string body) {
+    HttpReply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    return reply;
 }

@@ -16,6 +16,9 @@ struct HttpReply {
     std::function<void()> afterSend;
 };
 
+// A JSON reply with the given status and body.
+HttpReply JsonReply(int status, std::string body);
+
 // The whole reply: status line ("OK" for 200, "Error" for every other code), content type with
 // "; charset=utf-8", length, the three CORS headers, "Connection: close", the body.
 std::string BuildHttpResponse(int statusCode, const std::string& contentType, const std::string& body);

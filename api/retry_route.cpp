@@ -10,13 +10,6 @@ namespace {
 // More digits than any table index can have; a longer number is no task of this table.
 constexpr size_t kMaxTaskIdDigits = 9;
 
-HttpReply JsonReply(int status, std::string body) {
-    HttpReply reply;
-    reply.status = status;
-    reply.body = std::move(body);
-    return reply;
-}
-
 // The task id must be a plain decimal number: "1x", "-1", "1.5" or "" name no task.
 bool ParseTaskId(std::string text, size_t* index) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {

@@ -15,7 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from wine_program import free_port, windows_path  # noqa: E402
+from wine_program import free_port, start_program, windows_path  # noqa: E402
 
 EXE = None
 START_TIMEOUT_S = 30
@@ -87,11 +87,7 @@ class CurlAgainstProgram(unittest.TestCase):
             f"[Settings]\r\nPort={self.port}\r\nDownloadDir={windows_path(self.download_dir)}\r\n"
             f"DevDir={windows_path(self.dev_dir)}\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\nStartMinimized=0\r\n"
         )
-        with open(os.path.join(self.dir, "TarnDown.ini"), "wb") as ini:
-            ini.write(b"\xff\xfe" + settings.encode("utf-16-le"))
-        self.program = subprocess.Popen(
-            ["wine", "TarnDown.exe"], cwd=self.dir,
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.program = start_program(self.dir, settings)
         deadline = time.monotonic() + START_TIMEOUT_S
         while True:
             try:

@@ -14,7 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from wine_program import free_port, windows_path  # noqa: E402
+from wine_program import free_port, start_program, windows_path  # noqa: E402
 
 ZIP = None
 VERSION = None
@@ -63,11 +63,7 @@ class UnzippedPackage(unittest.TestCase):
         # A port of its own, so that another program on the default port does not answer for it.
         port = free_port()
         settings = f"[Settings]\r\nPort={port}\r\nDownloadDir={windows_path(self.dir)}\\downloads\r\n"
-        with open(os.path.join(self.dir, "TarnDown.ini"), "wb") as ini:
-            ini.write(b"\xff\xfe" + settings.encode("utf-16-le"))
-        self.program = subprocess.Popen(
-            ["wine", "TarnDown.exe"], cwd=self.dir,
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.program = start_program(self.dir, settings)
         deadline = time.monotonic() + START_TIMEOUT_S
         while True:
             reply = subprocess.run(
