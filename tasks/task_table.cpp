@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -53,8 +54,42 @@ bool HasActiveDuplicateLocked(const std::string& cleanedName, const std::string&
     return false;
 }
 
+// Caller holds g_taskMutex. Windows compares file names without regard to case.
+bool IsPathTakenLocked(const std::wstring& path) {
+    for (const DownloadTask& task : g_taskTable) {
+        if (task.kind == TaskKind::Asset &&
+            CompareStringOrdinal(task.filePath.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Caller holds g_taskMutex. A file path carries the name and the second the task was made, so two
+// tasks of one name made within a second (a link clicked twice) would write one file at once and
+// corrupt it; the later task gets "_2", "_3", ... before its extension instead.
+std::wstring UnusedPathLocked(const std::wstring& path) {
+    if (path.empty() || !IsPathTakenLocked(path)) {
+        return path;
+    }
+    const size_t slash = path.find_last_of(L"\\/");
+    const size_t dot = path.rfind(L'.');
+    const size_t cut =
+        dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) ? dot : path.size();
+    for (unsigned long long number = 2;; ++number) {
+        std::wstring candidate = path.substr(0, cut) + L"_" + std::to_wstring(number) + path.substr(cut);
+        if (!IsPathTakenLocked(candidate)) {
+            return candidate;
+        }
+    }
+}
+
 // Caller holds g_taskMutex.
 TaskRef AppendLocked(DownloadTask task) {
+    // The runtime installer keeps its one fixed file name in the temporary folder.
+    if (task.kind == TaskKind::Asset) {
+        task.filePath = UnusedPathLocked(task.filePath);
+    }
     task.serial = g_nextTaskSerial++;
     const std::uint64_t serial = task.serial;
     g_taskTable.push_back(std::move(task));

@@ -118,6 +118,22 @@ TEST_F(TaskTable, NewTaskPathIsTheDownloadDirNameTimestampAndZip) {
                 task.leftoverDir.empty() && task.error.empty());
 }
 
+TEST_F(TaskTable, TasksMadeWithinOneSecondUnderOneNameNeverShareAFile) {
+    const auto append = [](const std::wstring& path) {
+        DownloadTask task = Task("pack", "http://h/p.zip", TaskStatus::Pending);
+        task.filePath = path;
+        DownloadTask added;
+        EXPECT_TRUE(CopyTask(AppendTask(task), &added));
+        return added.filePath;
+    };
+    EXPECT_EQ(append(L"D:\\dl\\pack_20261208_101612.zip"), L"D:\\dl\\pack_20261208_101612.zip");
+    EXPECT_EQ(append(L"D:\\dl\\pack_20261208_101612.zip"), L"D:\\dl\\pack_20261208_101612_2.zip");
+    EXPECT_EQ(append(L"d:\\DL\\PACK_20261208_101612.ZIP"), L"d:\\DL\\PACK_20261208_101612_3.ZIP");
+    EXPECT_EQ(append(L"D:\\dl.v2\\pack"), L"D:\\dl.v2\\pack");
+    EXPECT_EQ(append(L"D:\\dl.v2\\pack"), L"D:\\dl.v2\\pack_2") << "a dot in a folder name is no extension";
+    EXPECT_EQ(append(L"D:\\dl\\other_20261208_101612.zip"), L"D:\\dl\\other_20261208_101612.zip");
+}
+
 TEST_F(TaskTable, TimestampIsTheLocalTimeInFileNameForm) {
     SYSTEMTIME before = {};
     GetLocalTime(&before);
