@@ -25,12 +25,6 @@ namespace {
 
 constexpr DWORD kBareReadBytes = 65536;
 
-double Seconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // The same requests DownloadFile makes, with no file, no progress and no checks.
 std::uint64_t BareFetch(const std::wstring& url) {
     UrlParts parts;
