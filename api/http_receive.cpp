@@ -9,8 +9,6 @@
 
 namespace {
 
-// How long a new connection may stay silent before it is dropped without a reply.
-constexpr DWORD kFirstDataWaitMs = 2000;
 // How long one wait for more data of a started request may last.
 constexpr DWORD kReceiveTimeoutMs = 3000;
 // The whole request must arrive within this time, however slowly a client trickles bytes in: the
@@ -58,7 +56,8 @@ unsigned long long ExpectedRequestBytes(const std::string& headerBlock) {
 
 }  // namespace
 
-ReceivedRequest ReceiveHttpRequest(SOCKET socket) {
+ReceivedRequest ReceiveHttpRequest(ClientSocket& client) {
+    const SOCKET socket = client.get();
     ReceivedRequest result;
     const DWORD accepted = GetTickCount();
     DWORD firstData = 0;
@@ -70,9 +69,10 @@ ReceivedRequest ReceiveHttpRequest(SOCKET socket) {
     bool clientClosed = false;
     for (;;) {
         // The request is usually there by the time the connection is accepted, so the read comes
-        // first and the wait only when it finds nothing.
+        // first and the wait only when it finds nothing. A blocking socket's first read waits by
+        // itself, within the first-data wait the socket carries.
         const int count = recv(socket, &data[received], static_cast<int>(kMaxRequestBytes - received), 0);
-        if (count == SOCKET_ERROR && WouldBlock()) {
+        if (count == SOCKET_ERROR && !client.blocking() && WouldBlock()) {
             const DWORD wait = received == 0
                                    ? RemainingMs(accepted, kFirstDataWaitMs)
                                    : std::min(kReceiveTimeoutMs, RemainingMs(firstData, kRequestDeadlineMs));
@@ -110,6 +110,11 @@ ReceivedRequest ReceiveHttpRequest(SOCKET socket) {
         if (expected != 0 && received >= expected) {
             break;
         }
+        // The rest of the request is read under the server's own limits: each wait bounded, and
+        // the deadline for the whole request.
+        if (!client.MakeNonBlocking()) {
+            return ReceivedRequest();
+        }
     }
     result.outcome =
         (expected != 0 && received < expected) ? ReceiveOutcome::Incomplete : ReceiveOutcome::Complete;
@@ -119,7 +124,11 @@ ReceivedRequest ReceiveHttpRequest(SOCKET socket) {
     return result;
 }
 
-void FinishConnection(SOCKET socket, const ReceivedRequest& received) {
+void FinishConnection(ClientSocket& client, const ReceivedRequest& received) {
+    const SOCKET socket = client.get();
+    // The end of the reply goes out first: the client has all it waits for at once, and what the
+    // server still does with this connection no longer delays it.
+    shutdown(socket, SD_SEND);
     if (!received.clientMaySendMore) {
         // The client sent exactly its request. Whether anything came after it while the reply was
         // made (a stray line end after a body, say) is one question to the system, much cheaper
@@ -129,7 +138,9 @@ void FinishConnection(SOCKET socket, const ReceivedRequest& received) {
             return;
         }
     }
-    shutdown(socket, SD_SEND);
+    if (!client.MakeNonBlocking()) {
+        return;
+    }
     const DWORD start = GetTickCount();
     std::vector<char> scratch(kDrainChunkBytes);
     size_t drained = 0;

@@ -1,7 +1,8 @@
 // Reading one request from a connected client, bounded in size and in time, and ending the
-// connection. The server's sockets are non-blocking: every wait is a bounded select.
+// connection.
 #pragma once
 
+#include "api/client_socket.h"
 #include "base/win32.h"
 
 #include <string>
@@ -24,12 +25,13 @@ struct ReceivedRequest {
     bool clientMaySendMore = false;
 };
 
-// Reads one request from a non-blocking socket.
-ReceivedRequest ReceiveHttpRequest(SOCKET socket);
+// Reads one request: nothing within the first-data wait gives NoData; once it has begun, each wait
+// for more lasts at most a few seconds and the whole request must arrive within a deadline.
+ReceivedRequest ReceiveHttpRequest(ClientSocket& client);
 
 // Ends the connection so that the reply reaches the client even when it sent more than was read:
 // closing a socket with unread data resets the connection, which can destroy the reply in flight.
-// When the client may still be sending, or unread bytes are waiting, sends FIN and then reads and
-// discards for a short, bounded time until the client closes too; otherwise returns at once and
-// the caller's close ends the connection in order.
-void FinishConnection(SOCKET socket, const ReceivedRequest& received);
+// Sends FIN after the reply; then, when the client may still be sending or unread bytes are
+// waiting, reads and discards for a short, bounded time until the client closes too. Otherwise it
+// returns at once and the caller's close ends the connection in order.
+void FinishConnection(ClientSocket& client, const ReceivedRequest& received);

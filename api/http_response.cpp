@@ -1,5 +1,6 @@
 #include "api/http_response.h"
 
+#include "api/client_socket.h"
 #include "api/socket_wait.h"
 
 #include <climits>
@@ -8,9 +9,10 @@
 namespace {
 
 constexpr int kMaxSendChunk = INT_MAX;
-// A client that does not read its reply cannot hold the server longer than this per wait for room
-// to send.
-constexpr DWORD kSendTimeoutMs = 5000;
+// A reply up to this size fits whole in the system's buffers of a new connection, so one blocking
+// send takes it at once. A larger one is sent without blocking, so that a slowly reading client
+// gets the send wait anew whenever it makes room, however long the whole reply takes.
+constexpr size_t kMaxBlockingSendBytes = 16384;
 
 }  // namespace
 
@@ -34,18 +36,23 @@ std::string BuildHttpResponse(int statusCode, const std::string& contentType, co
     return reply;
 }
 
-// The socket is non-blocking: a send takes what fits in the system's buffer, and when nothing fits
-// the server waits, within the send timeout, for the client to read.
-void SendHttpReply(SOCKET socket, const HttpReply& reply) {
+// On a non-blocking socket a send takes what fits in the system's buffer, and when nothing fits the
+// server waits, within the send wait, for the client to read. A blocking send is bounded by the
+// same wait, which the socket carries.
+void SendHttpReply(ClientSocket& client, const HttpReply& reply) {
     const std::string bytes = BuildHttpResponse(reply.status, reply.contentType, reply.body);
+    if (bytes.size() > kMaxBlockingSendBytes && !client.MakeNonBlocking()) {
+        return;
+    }
+    const SOCKET socket = client.get();
     size_t sent = 0;
     while (sent < bytes.size()) {
         const size_t remaining = bytes.size() - sent;
         const int chunk =
             remaining > static_cast<size_t>(kMaxSendChunk) ? kMaxSendChunk : static_cast<int>(remaining);
         const int result = send(socket, bytes.data() + sent, chunk, 0);
-        if (result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
-            if (!WaitForSocket(socket, SocketWait::Write, kSendTimeoutMs)) {
+        if (result == SOCKET_ERROR && !client.blocking() && WSAGetLastError() == WSAEWOULDBLOCK) {
+            if (!WaitForSocket(socket, SocketWait::Write, kSendWaitMs)) {
                 return;
             }
             continue;

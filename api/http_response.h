@@ -1,6 +1,7 @@
 // The one reply format of the local API: a fixed header block with CORS headers, then the body.
 #pragma once
 
+#include "api/client_socket.h"
 #include "base/win32.h"
 
 #include <functional>
@@ -25,4 +26,4 @@ std::string BuildHttpResponse(int statusCode, const std::string& contentType, co
 
 // Writes BuildHttpResponse(...) of the reply to the socket. A failed send is not reported: the
 // server closes the connection right after anyway.
-void SendHttpReply(SOCKET socket, const HttpReply& reply);
+void SendHttpReply(ClientSocket& client, const HttpReply& reply);

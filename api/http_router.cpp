@@ -44,9 +44,9 @@ HttpReply AnswerHttpRequest(const ReceivedRequest& received) {
     return route->handler(request);
 }
 
-void ServeHttpRequest(SOCKET socket, const ReceivedRequest& received) {
+void ServeHttpRequest(ClientSocket& client, const ReceivedRequest& received) {
     const HttpReply reply = AnswerHttpRequest(received);
-    SendHttpReply(socket, reply);
+    SendHttpReply(client, reply);
     if (reply.afterSend) {
         reply.afterSend();
     }

@@ -9,4 +9,4 @@
 HttpReply AnswerHttpRequest(const ReceivedRequest& received);
 
 // Sends the one reply for `received`, then runs what must follow it; does not close the socket.
-void ServeHttpRequest(SOCKET socket, const ReceivedRequest& received);
+void ServeHttpRequest(ClientSocket& client, const ReceivedRequest& received);

@@ -1,5 +1,6 @@
 #include "api/http_server.h"
 
+#include "api/client_socket.h"
 #include "api/http_receive.h"
 #include "api/http_router.h"
 #include "api/socket_wait.h"
@@ -10,7 +11,6 @@
 #include <string>
 #include <system_error>
 #include <thread>
-#include <utility>
 
 std::atomic<bool> g_serverRunning{true};
 
@@ -73,19 +73,19 @@ std::wstring PortInUseText(int port) {
     return text;
 }
 
-void ServeConnection(UniqueSocket client) {
-    // Connections inherit the listening socket's blocking mode; each read, send and drain of the
-    // server waits with a bounded select only when it cannot go on at once.
-    u_long nonBlocking = 1;
-    if (ioctlsocket(client.get(), FIONBIO, &nonBlocking) != 0) {
+// A connection that does not carry the listener's time limits must not block at all: a silent
+// client would hold the server for good.
+void ServeConnection(const UniqueSocket& socket, bool carriesTimeouts) {
+    ClientSocket client(socket.get(), true);
+    if (!carriesTimeouts && !client.MakeNonBlocking()) {
         return;
     }
-    const ReceivedRequest received = ReceiveHttpRequest(client.get());
+    const ReceivedRequest received = ReceiveHttpRequest(client);
     if (received.outcome == ReceiveOutcome::NoData) {
         return;
     }
-    ServeHttpRequest(client.get(), received);
-    FinishConnection(client.get(), received);
+    ServeHttpRequest(client, received);
+    FinishConnection(client, received);
 }
 
 // Connects to the server's own port once, so that its blocking accept returns.
@@ -199,14 +199,23 @@ void RunHttpServer() {
             break;
     }
     DebugTrace(L"HTTP server listening on 127.0.0.1:%d", port);
+    const bool listenerHasTimeouts = SetListenerTimeouts(listener.get());
+    // Asked of the first connection; until then unknown.
+    bool connectionsCarryTimeouts = false;
+    bool asked = false;
     const StopWatcher watcher(port);
     while (g_serverRunning.load()) {
         if (!watcher.running() && !WaitForSocket(listener.get(), SocketWait::Read, kAcceptWaitMs)) {
             continue;
         }
-        UniqueSocket client(accept(listener.get(), nullptr, nullptr));
-        if (client && g_serverRunning.load()) {
-            ServeConnection(std::move(client));
+        const UniqueSocket client(accept(listener.get(), nullptr, nullptr));
+        if (!client || !g_serverRunning.load()) {
+            continue;
         }
+        if (!asked) {
+            connectionsCarryTimeouts = listenerHasTimeouts && HasListenerTimeouts(client.get());
+            asked = true;
+        }
+        ServeConnection(client, connectionsCarryTimeouts);
     }
 }

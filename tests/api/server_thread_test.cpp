@@ -1,5 +1,6 @@
 // RunHttpServer on a thread of this test program, so the table and the settings behind the replies
 // can be examined directly.
+#include "api/client_socket.h"
 #include "api/http_server.h"
 #include "base/text_convert.h"
 #include "state/app_state.h"
@@ -90,6 +91,39 @@ TEST_F(InProcessServer, ExtraBytesAfterARequestDoNotCostTheReply) {
         EXPECT_EQ(exchange.reply.size(), whole.size()) << extra.size();
         EXPECT_TRUE(exchange.reply == whole) << extra.size();
     }
+}
+
+// The server blocks in a connection's first read only when the accepted socket carries the
+// listener's time limits, so that a silent client is dropped; it asks instead of assuming.
+TEST(ClientSocketLimits, AcceptedSocketsCarryTheListenersLimitsOnlyWhenItHasThem) {
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    for (const bool withLimits : {true, false}) {
+        const int port = PickFreePort();
+        ListenFailure failure = ListenFailure::None;
+        const UniqueSocket listener = CreateListeningSocket(port, &failure);
+        ASSERT_TRUE(listener);
+        if (withLimits) {
+            ASSERT_TRUE(SetListenerTimeouts(listener.get()));
+        }
+        const UniqueSocket client(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<u_short>(port));
+        ASSERT_EQ(connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        const UniqueSocket accepted(accept(listener.get(), nullptr, nullptr));
+        ASSERT_TRUE(accepted);
+        ASSERT_EQ(HasListenerTimeouts(accepted.get()), withLimits);
+        if (withLimits) {
+            // The first read waits no longer than the first-data wait.
+            char byte = 0;
+            const DWORD begin = GetTickCount();
+            EXPECT_EQ(recv(accepted.get(), &byte, 1, 0), SOCKET_ERROR);
+            EXPECT_LE(GetTickCount() - begin, kFirstDataWaitMs + 3000);
+        }
+    }
+    WSACleanup();
 }
 
 TEST_F(InProcessServer, DownloadRecordsTheTaskAndStartsOneWorker) {
