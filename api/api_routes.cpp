@@ -78,25 +78,29 @@ std::string BuildStatusJson() {
 
 // The table's lock is held only while the snapshot is copied; the text is built from the copy.
 std::string BuildTasksJson() {
-    const std::vector<DownloadTask> tasks = SnapshotTasks();
+    const std::vector<TaskRow> tasks = SnapshotTaskRows();
+    size_t textBytes = 0;
+    for (const TaskRow& task : tasks) {
+        textBytes += task.name.size() + task.error.size();
+    }
     std::string text;
-    text.reserve(16 + tasks.size() * kTaskJsonOverhead);
+    text.reserve(16 + textBytes + tasks.size() * kTaskJsonOverhead);
     text += "{\"tasks\":[";
     for (size_t index = 0; index < tasks.size(); ++index) {
-        const DownloadTask& task = tasks[index];
+        const TaskRow& task = tasks[index];
         if (index > 0) {
             text += ',';
         }
         text += "{\"id\":";
         text += std::to_string(index);
         text += ",\"name\":\"";
-        text += JsonEscape(task.name);
+        AppendJsonEscaped(text, task.name);
         text += "\",\"status\":\"";
         text += TaskStatusApiWord(task.status);
         text += "\",\"progress\":";
         text += std::to_string(task.progress);
         text += ",\"error\":\"";
-        text += JsonEscape(task.error);
+        AppendJsonEscaped(text, task.error);
         text += "\"}";
     }
     text += "]}";

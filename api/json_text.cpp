@@ -70,43 +70,52 @@ size_t DecodeUnicodeEscape(const std::string& raw, size_t pos, std::string* out)
 
 }  // namespace
 
+void AppendJsonEscaped(std::string& out, const std::string& text) {
+    // Runs of bytes that need no escape are appended whole.
+    size_t plainStart = 0;
+    for (size_t pos = 0; pos < text.size(); ++pos) {
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\') {
+            continue;
+        }
+        out.append(text, plainStart, pos - plainStart);
+        plainStart = pos + 1;
+        switch (byte) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default: {
+                char code[8] = {};
+                std::snprintf(code, sizeof(code), "\\u%04x", byte);
+                out += code;
+            }
+        }
+    }
+    out.append(text, plainStart, std::string::npos);
+}
+
 std::string JsonEscape(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size() + 8);
-    for (const char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
-        switch (ch) {
-            case '"':
-                escaped += "\\\"";
-                break;
-            case '\\':
-                escaped += "\\\\";
-                break;
-            case '\b':
-                escaped += "\\b";
-                break;
-            case '\f':
-                escaped += "\\f";
-                break;
-            case '\n':
-                escaped += "\\n";
-                break;
-            case '\r':
-                escaped += "\\r";
-                break;
-            case '\t':
-                escaped += "\\t";
-                break;
-            default:
-                if (byte < 0x20) {
-                    char code[8] = {};
-                    std::snprintf(code, sizeof(code), "\\u%04x", byte);
-                    escaped += code;
-                } else {
-                    escaped += ch;
-                }
-        }
-    }
+    AppendJsonEscaped(escaped, text);
     return escaped;
 }
 

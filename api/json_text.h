@@ -7,6 +7,8 @@
 // Escapes a UTF-8 text for the inside of a JSON string: \" \\ \b \f \n \r \t, other bytes below
 // 0x20 as \u00XX; everything else, multi-byte UTF-8 included, unchanged.
 std::string JsonEscape(const std::string& text);
+// The same, appended to `out`: large texts are built without a temporary per value.
+void AppendJsonEscaped(std::string& out, const std::string& text);
 
 // Raw text of the value after the first "key" in `json`: a string value without its quotes and
 // with its escapes left as sent (it ends at the next double quote), or a bare value up to the

@@ -33,24 +33,35 @@ const char* YesNo(bool value) {
 
 }  // namespace
 
+void AppendHtmlEscaped(std::string& out, const std::string& text) {
+    // Runs of bytes that need no escape are appended whole.
+    size_t plainStart = 0;
+    for (size_t pos = 0; pos < text.size(); ++pos) {
+        const char* entity = nullptr;
+        switch (text[pos]) {
+            case '&':
+                entity = "&amp;";
+                break;
+            case '<':
+                entity = "&lt;";
+                break;
+            case '>':
+                entity = "&gt;";
+                break;
+            default:
+                continue;
+        }
+        out.append(text, plainStart, pos - plainStart);
+        out += entity;
+        plainStart = pos + 1;
+    }
+    out.append(text, plainStart, std::string::npos);
+}
+
 std::string HtmlEscape(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size());
-    for (const char ch : text) {
-        switch (ch) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            default:
-                escaped += ch;
-        }
-    }
+    AppendHtmlEscaped(escaped, text);
     return escaped;
 }
 
@@ -68,22 +79,24 @@ std::string BuildStatusPage() {
     page += "</p><p class='info'><span>Auto Copy to Dev:</span> ";
     page += YesNo(config.autoCopyToDev);
     page += "</p>";
-    const std::vector<DownloadTask> tasks = SnapshotTasks();
-    {
-        if (!tasks.empty()) {
-            page.reserve(page.size() + tasks.size() * kRowOverhead);
-            page += "<h3>Recent Tasks</h3><table><tr><th>Name</th><th>Status</th><th>Progress</th></tr>";
-            for (const DownloadTask& task : tasks) {
-                page += "<tr><td>";
-                page += HtmlEscape(task.name);
-                page += "</td><td>";
-                page += TaskStatusPageWord(task.status);
-                page += "</td><td>";
-                page += std::to_string(task.progress);
-                page += "%</td></tr>";
-            }
-            page += "</table>";
+    const std::vector<TaskRow> tasks = SnapshotTaskRows();
+    if (!tasks.empty()) {
+        size_t nameBytes = 0;
+        for (const TaskRow& task : tasks) {
+            nameBytes += task.name.size();
         }
+        page.reserve(page.size() + nameBytes + tasks.size() * kRowOverhead);
+        page += "<h3>Recent Tasks</h3><table><tr><th>Name</th><th>Status</th><th>Progress</th></tr>";
+        for (const TaskRow& task : tasks) {
+            page += "<tr><td>";
+            AppendHtmlEscaped(page, task.name);
+            page += "</td><td>";
+            page += TaskStatusPageWord(task.status);
+            page += "</td><td>";
+            page += std::to_string(task.progress);
+            page += "%</td></tr>";
+        }
+        page += "</table>";
     }
     page += "</div></body></html>";
     return page;

@@ -5,6 +5,8 @@
 
 // Replaces "&", "<" and ">" by their character references; everything else unchanged.
 std::string HtmlEscape(const std::string& text);
+// The same, appended to `out`.
+void AppendHtmlEscaped(std::string& out, const std::string& text);
 
 // The whole page as UTF-8.
 std::string BuildStatusPage();

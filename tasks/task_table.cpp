@@ -279,6 +279,17 @@ std::vector<DownloadTask> SnapshotTasks() {
     return g_taskTable;
 }
 
+// Takes g_taskMutex while the rows are copied.
+std::vector<TaskRow> SnapshotTaskRows() {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    std::vector<TaskRow> rows;
+    rows.reserve(g_taskTable.size());
+    for (const DownloadTask& task : g_taskTable) {
+        rows.push_back(TaskRow{task.name, task.error, task.status, task.progress});
+    }
+    return rows;
+}
+
 // Takes g_taskMutex. Serials keep counting, so a cleared task's worker can never match a new task.
 void ClearTasks() {
     std::lock_guard<std::mutex> lock(g_taskMutex);

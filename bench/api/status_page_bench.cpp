@@ -48,8 +48,14 @@ int main(int argc, char** argv) {
         DownloadTask task;
         task.url = "http://assets.tarn.example/packs/" + std::to_string(i) + ".zip";
         task.name = "asset_pack_<" + std::to_string(i) + ">";
+        task.category = "default";
+        task.filePath = L"D:\\Downloads\\asset_pack_" + std::to_wstring(i) + L"_20261208_101010.zip";
         task.status = static_cast<TaskStatus>(i % 8);
         task.progress = i % 101;
+        // A table from real use carries paths and, on failed tasks, an error text.
+        if (task.status == TaskStatus::Failed) {
+            task.error = "Connection failed";
+        }
         AppendTask(task);
     }
     std::printf("%d tasks, %d rounds\n", tasks, rounds);
