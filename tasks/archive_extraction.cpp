@@ -102,13 +102,17 @@ std::string FormatExitCodeError(DWORD exitCode) {
     return text;
 }
 
-// Started like every helper process of the program (no window, handles not inherited), and below
-// normal priority: extraction is bulk work, and the program's own threads (the API's server thread
-// above all) must still get a processor while a batch of archives is unpacked.
-bool StartHidden(const std::wstring& commandLine, UniqueHandle* process) {
+// Hidden and below normal priority: extraction is bulk work, and the program's own threads (the
+// API's server thread above all) must still get a processor while a batch of archives is unpacked.
+// 7-Zip, whose output nobody reads, runs without a console, which costs a process of its own;
+// PowerShell keeps the hidden console it expects.
+bool StartHidden(const std::wstring& commandLine, bool needsConsole, UniqueHandle* process) {
     DWORD error = 0;
-    if (!StartProcess(commandLine, SW_HIDE, CREATE_NO_WINDOW | BELOW_NORMAL_PRIORITY_CLASS, process,
-                      &error)) {
+    const bool started =
+        needsConsole ? StartProcess(commandLine, SW_HIDE, CREATE_NO_WINDOW | BELOW_NORMAL_PRIORITY_CLASS,
+                                    process, &error)
+                     : StartProcessWithoutConsole(commandLine, BELOW_NORMAL_PRIORITY_CLASS, process, &error);
+    if (!started) {
         DebugTrace(L"ExtractArchive: cannot start %ls (%lu)", commandLine.c_str(), error);
         return false;
     }
@@ -207,7 +211,7 @@ bool ExtractArchive(const std::wstring& archive, const std::wstring& destination
         return false;
     }
     UniqueHandle process;
-    if (!StartHidden(commandLine, &process)) {
+    if (!StartHidden(commandLine, sevenZip.empty(), &process)) {
         error = kStartFailedText;
         return false;
     }

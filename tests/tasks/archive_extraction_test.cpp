@@ -1,14 +1,17 @@
 #include "tasks/archive_extraction.h"
 
 #include "base/text_convert.h"
+#include "base/unique_handle.h"
 #include "base/win32.h"
 #include "state/config.h"
+#include "tests/support/net_util.h"
 #include "tests/support/pipeline_env.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 namespace {
@@ -332,6 +335,39 @@ TEST(ArchiveExtraction, ExtractorRunningPastTheLimitIsEndedAndFails) {
     // Had it been left running it would have finished by now.
     Sleep(6000 - elapsed + 1500);
     EXPECT_FALSE(FileExists(env.exeDir() + L"\\fake_extractor_done.txt"));
+}
+
+// 7-Zip runs without a console and may inherit only its NUL standard handles: a socket of the API
+// (inheritable, as Winsock makes them) kept by a running extractor would hold the port, or a
+// client's connection, until the extractor ends.
+TEST(ArchiveExtraction, ARunningExtractorKeepsNoSocketOfTheProgram) {
+    PipelineEnvironment env;
+    ASSERT_TRUE(env.InstallFakeExtractor(3000, 0));
+    TempDir work;
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    const int port = PickFreePort();
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(port));
+    const auto bindTo = [&address](SOCKET socket) {
+        return bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+               listen(socket, 1) == 0;
+    };
+    UniqueSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_TRUE(bindTo(listener.get()));
+
+    Extraction result;
+    std::thread extraction([&] { result = Extract(work / L"a.zip", work / L"out"); });
+    Sleep(1000);  // the extractor has started and is sleeping
+    listener.reset();
+    const UniqueSocket again(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    EXPECT_TRUE(bindTo(again.get())) << WSAGetLastError();
+    extraction.join();
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(FileExists(env.exeDir() + L"\\fake_extractor_done.txt"));
+    WSACleanup();
 }
 
 TEST(ArchiveExtraction, NoExtractorAtAllFailsToStart) {
