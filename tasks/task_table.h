@@ -42,7 +42,8 @@ struct DownloadTask {
     std::uint64_t serial = 0;  // unique per process; assigned by AppendTask
     // The ETag or Last-Modified value of the body whose bytes are in filePath, as the last attempt
     // saw it; a retry asks for the rest of that body only. Kept in memory only.
-    std::string resumeValidator;  // UTF-8
+    std::string resumeValidator;    // UTF-8
+    std::uint64_t resumeTotal = 0;  // the whole length of that body as first seen; 0: unknown
     TaskKind kind = TaskKind::Asset;
 };
 

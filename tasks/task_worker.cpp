@@ -95,11 +95,14 @@ void RunPipeline(const TaskRef& ref) {
 
     UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string());
     std::string error;
-    DownloadResume resume{task.resumeValidator};
+    DownloadResume resume{task.resumeValidator, task.resumeTotal};
     const bool downloaded = DownloadFile(Utf8ToWide(task.url), task.filePath,
                                          StageProgress(ref, TaskStatus::Downloading), error, &resume);
     // Stored before the failure is reported, so that a retry the failure allows sees it.
-    UpdateTaskFields(ref, [&resume](DownloadTask& record) { record.resumeValidator = resume.validator; });
+    UpdateTaskFields(ref, [&resume](DownloadTask& record) {
+        record.resumeValidator = resume.validator;
+        record.resumeTotal = resume.total;
+    });
     if (!downloaded) {
         ReportFailure(ref, error);
         return;
