@@ -97,9 +97,19 @@ struct BodyState {
     bool lengthKnown = false;
 };
 
-// Reads the body into `file`, 64 KiB per write. WinHttpReadData blocks until some data is there
-// and returns what it has (8 KiB pieces under Wine), so reading straight into the free part of the
-// buffer needs no separate WinHttpQueryDataAvailable call per piece; 0 bytes is the end.
+// Reads what has arrived, at most `room` bytes; *got 0 is the end of the body. Asking first how much
+// is there matters: Wine's WinHttpReadData waits until the whole size asked for has come, which
+// for a server sending a byte at a time is for ever, and no stall could be noticed meanwhile.
+bool ReadPiece(HINTERNET request, char* destination, DWORD room, DWORD* got) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) {
+        return false;
+    }
+    *got = 0;
+    return available == 0 || WinHttpReadData(request, destination, available < room ? available : room, got);
+}
+
+// Reads the body into `file`, 64 KiB per write.
 bool ReceiveBody(HINTERNET request, HANDLE file, const ProgressCallback& progress, BodyState& body,
                  std::string& error) {
     const unsigned long long cap = GetConfig().maxDownloadBytes;
@@ -123,7 +133,7 @@ bool ReceiveBody(HINTERNET request, HANDLE file, const ProgressCallback& progres
     };
     for (;;) {
         DWORD got = 0;
-        if (!WinHttpReadData(request, buffer.data() + filled, kDownloadBufferBytes - filled, &got)) {
+        if (!ReadPiece(request, buffer.data() + filled, kDownloadBufferBytes - filled, &got)) {
             const DWORD lastError = GetLastError();
             DebugTrace(L"DownloadFile: connection lost after %llu bytes (%lu)",
                        static_cast<unsigned long long>(body.received), lastError);
@@ -145,6 +155,7 @@ bool ReceiveBody(HINTERNET request, HANDLE file, const ProgressCallback& progres
             return false;
         }
         if (!stall.Add(got)) {
+            flush();  // what arrived is kept for a resume
             error = kStalledText;
             return false;
         }

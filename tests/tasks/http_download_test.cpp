@@ -509,3 +509,35 @@ TEST(HttpDownload, RedirectsAreFollowedHopByHopButNeverToThisProgramsApi) {
     }
     EXPECT_TRUE(api.Requests().empty());
 }
+
+TEST(HttpDownload, StalledEndlessAndOversizedBodiesFailWithTheirTexts) {
+    const ScratchSettings settings(kDefaultPort, "MaxDownloadBytes=100000\r\n");
+    SetDownloadStallWindowForTesting(1500);
+    TestHttpServer server;
+    TestResponse crawling{200, RandomBytes(700, 15)};  // 100 bytes every 0.7 s: under 1 KiB per window
+    crawling.pieceBytes = 100;
+    crawling.pauseMs = 700;
+    TestResponse atCap{200, RandomBytes(100000, 16)};
+    atCap.announcedLength = -2;
+    TestResponse pastCap{200, RandomBytes(100001, 17)};
+    pastCap.announcedLength = -2;
+    server.Serve("/crawl", crawling);
+    server.Serve("/at-cap", atCap);
+    server.Serve("/past-cap", pastCap);
+    server.Serve("/long", TestResponse{200, RandomBytes(300000, 18)});  // a length says where it ends
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/crawl", "Download stalled"}, {"/at-cap", ""}, {"/past-cap", "Download too large"}, {"/long", ""}};
+    TempDir dir;
+    for (const auto& [path, error] : cases) {
+        const Download result = Fetch(server.Url(path), dir / Utf8ToWide(path.substr(1)));
+        EXPECT_EQ(result.error, error) << path;
+        EXPECT_EQ(result.ok, error.empty()) << path;
+    }
+    EXPECT_TRUE(ReadFileBytes(dir / L"at-cap") == atCap.body);
+    // The bytes that came before the stall stay for a resume.
+    const std::string kept = ReadFileBytes(dir / L"crawl");
+    EXPECT_GE(kept.size(), 200u);
+    EXPECT_LT(kept.size(), crawling.body.size());
+    EXPECT_TRUE(crawling.body.compare(0, kept.size(), kept) == 0);
+    SetDownloadStallWindowForTesting(0);
+}
