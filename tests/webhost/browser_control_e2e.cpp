@@ -614,6 +614,8 @@ TEST_F(BrowserControlProgram, LinksFromTheSiteBecomeTasksAndLinksFromOtherPagesD
     Command("navigation-starting " + linkA);
     EXPECT_EQ(ReadFileBytes(marker), "CNavStartingHandler::Invoke was called!");
     Command("web-message " + linkB);
+    // A foreign server's redirect to a link: the event still names the site's page as the source.
+    Command("navigation-redirected tarndownload://download?url=" + server.UrlUtf8("/packs/c.zip"));
     Command("web-message hello");
     Command("web-message-json [\"" + linkB + "\"]");
     // The site's host name only inside another site's address is not the site.
@@ -622,7 +624,8 @@ TEST_F(BrowserControlProgram, LinksFromTheSiteBecomeTasksAndLinksFromOtherPagesD
     Command("web-message " + linkB);
     DeleteFileW(marker.c_str());
     RemoveDirectoryW(tempFolder.c_str());
-    EXPECT_EQ(Calls({"put_Cancel"}), (std::vector<std::string>{"put_Cancel\t1", "put_Cancel\t1"}));
+    EXPECT_EQ(Calls({"put_Cancel"}),
+              (std::vector<std::string>{"put_Cancel\t1", "put_Cancel\t1", "put_Cancel\t1"}));
 
     EXPECT_EQ(SettledTasks(port_),
               "{\"tasks\":[{\"id\":0,\"name\":\".._.._evil\",\"status\":\"completed\","
