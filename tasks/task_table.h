@@ -112,6 +112,19 @@ std::vector<TaskRow> SnapshotTaskRows();
 // Removes every task. Workers still running keep going, but their updates are dropped.
 void ClearTasks();
 
+// Keeps the file path of the task `ref` names from any new task for the object's life, even after
+// ClearTasks: the worker that holds it may still be writing there. Nothing when the task is gone.
+class PathReservation {
+  public:
+    explicit PathReservation(const TaskRef& ref);
+    ~PathReservation();
+    PathReservation(const PathReservation&) = delete;
+    PathReservation& operator=(const PathReservation&) = delete;
+
+  private:
+    std::wstring path_;
+};
+
 // Number of tasks, read under the lock.
 size_t TaskCount();
 

@@ -89,6 +89,7 @@ ArchiveCopy CopyDownloadedFile(const DownloadTask& task, const std::wstring& dev
 }
 
 void RunPipeline(const TaskRef& ref) {
+    const PathReservation reservation(ref);  // held until this worker ends, whatever the list does
     DownloadTask task;
     if (!CopyTask(ref, &task)) {
         return;

@@ -615,8 +615,16 @@ TEST(ApiServerStart, PortInUseIsReportedAndExitStillWorks) {
         errorBox = FindErrorBox(program.processId());
     }
     ASSERT_NE(errorBox, nullptr);
+    // The box exists, with its caption, before its text is set: wait for what is read.
     std::wstring text;
-    EnumChildWindows(errorBox, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+    for (int i = 0; i < 300 && text.empty(); ++i) {
+        if (IsWindowVisible(errorBox)) {
+            EnumChildWindows(errorBox, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+        }
+        if (text.empty()) {
+            Sleep(50);
+        }
+    }
     EXPECT_EQ(text,
               L"\x7AEF\x53E3 " + std::to_wstring(port) +
                   L" \x5DF2\x88AB\x5360\x7528\n\x8BF7\x4FEE\x6539\x914D\x7F6E\x6216\x5173\x95ED\x51B2\x7A81"

@@ -218,20 +218,26 @@ class BrowserControlProgram : public ::testing::Test {
     }
 
     // Caption and text of a message box; closes it with its OK button and waits until it is gone.
+    // The text is read once it is there: the box can be found before it is set.
     std::pair<std::wstring, std::wstring> ReadAndCloseMessageBox(HWND box) {
         wchar_t caption[256] = {};
         GetWindowTextW(box, caption, 256);
         std::wstring text;
-        for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-            wchar_t className[32] = {};
-            GetClassNameW(child, className, 32);
-            wchar_t childText[1024] = {};
-            GetWindowTextW(child, childText, 1024);
-            if (_wcsicmp(className, L"Static") == 0 && childText[0] &&
-                (text.empty() || GetDlgCtrlID(child) == kMessageBoxTextId)) {
-                text = childText;
-            }
-        }
+        WaitFor(
+            [&] {
+                for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                    wchar_t className[32] = {};
+                    GetClassNameW(child, className, 32);
+                    wchar_t childText[1024] = {};
+                    GetWindowTextW(child, childText, 1024);
+                    if (_wcsicmp(className, L"Static") == 0 && childText[0] &&
+                        (text.empty() || GetDlgCtrlID(child) == kMessageBoxTextId)) {
+                        text = childText;
+                    }
+                }
+                return !text.empty();
+            },
+            kStepTimeoutMs);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }, kStepTimeoutMs));
         return {caption, text};
