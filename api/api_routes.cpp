@@ -48,6 +48,14 @@ std::string BuildStatusText(const AppConfig& config, size_t taskCount) {
 
 enum class DirectoryValue { Absent, Usable, Unusable };
 
+// Only "X:\..." through the API: the program touches a directory as soon as it is set, and a share
+// ("\\server\share", also as "\\?\UNC\...") would make the system hand the user's network
+// credentials to whatever server a request names. "\\?\" and "\\.\" forms are refused with them.
+// The window's own boxes still take a share the user picks.
+bool IsLocalDirectory(const std::wstring& directory) {
+    return IsUsableDirectory(directory) && directory[1] == L':';
+}
+
 // A directory value from the posted JSON. Many clients write Windows paths with single
 // backslashes ("D:\tools\new"), which JSON reads as escapes (a tab and a newline here) or cannot
 // read at all ("\M"): when decoding fails or would give a control character, the value is taken
@@ -63,7 +71,7 @@ DirectoryValue DirectoryFromJson(const std::string& rawValue, std::wstring* dire
         text = rawValue;
     }
     *directory = TrimDirectorySeparators(Utf8ToWide(text));
-    return IsUsableDirectory(*directory) ? DirectoryValue::Usable : DirectoryValue::Unusable;
+    return IsLocalDirectory(*directory) ? DirectoryValue::Usable : DirectoryValue::Unusable;
 }
 
 HttpReply InvalidSetting(const char* key) {

@@ -55,8 +55,8 @@ HeaderBlockInfo ScanHeaderBlock(const std::string& raw) {
             info.originHeaders.push_back(TrimBlanks(HeaderValue(line)));
         } else if (StartsWith(lower, "sec-fetch-site:")) {
             info.fetchSiteHeaders.push_back(TrimBlanks(HeaderValue(line)));
-        } else if (StartsWith(lower, "referer:")) {
-            info.refererHeaders.push_back(TrimBlanks(HeaderValue(line)));
+        } else if (StartsWith(lower, "user-agent:")) {
+            info.userAgentHeaders.push_back(TrimBlanks(HeaderValue(line)));
         }
         if (lineEnd == std::string::npos) {
             return info;
@@ -116,7 +116,7 @@ bool ParseHttpRequest(const std::string& raw, HttpRequest* request) {
     request->hostHeaders = std::move(headers.hostHeaders);
     request->originHeaders = std::move(headers.originHeaders);
     request->fetchSiteHeaders = std::move(headers.fetchSiteHeaders);
-    request->refererHeaders = std::move(headers.refererHeaders);
+    request->userAgentHeaders = std::move(headers.userAgentHeaders);
     if (!headers.contentLengthText.empty() && headers.bodyStart != std::string::npos) {
         const long long length = ParseLeadingInteger(headers.contentLengthText);
         // Only a body that arrived whole is taken; the server never hands over a shorter one.

@@ -15,13 +15,13 @@ struct HttpRequest {
     std::string body;    // the Content-Length bytes after the header block
     // URL-decoded pairs of query and body; a later key (so a body key) replaces an earlier one.
     std::map<std::string, std::string> params;
-    // Every Host, Origin, Sec-Fetch-Site and Referer header value, trimmed, in the order sent.
+    // Every Host, Origin, Sec-Fetch-Site and User-Agent header value, trimmed, in the order sent.
     // Kept apart from the other headers because the server refuses requests from foreign sites by
     // them.
     std::vector<std::string> hostHeaders;
     std::vector<std::string> originHeaders;
     std::vector<std::string> fetchSiteHeaders;
-    std::vector<std::string> refererHeaders;
+    std::vector<std::string> userAgentHeaders;
 };
 
 // What the header block of a raw request says, as far as it arrived.
@@ -34,7 +34,7 @@ struct HeaderBlockInfo {
     std::vector<std::string> hostHeaders;
     std::vector<std::string> originHeaders;
     std::vector<std::string> fetchSiteHeaders;
-    std::vector<std::string> refererHeaders;
+    std::vector<std::string> userAgentHeaders;
 };
 
 // Reads the header lines after the request line. A line that is empty or only "\r" ends them.

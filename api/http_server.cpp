@@ -5,9 +5,11 @@
 #include "api/http_router.h"
 #include "api/socket_wait.h"
 #include "base/debug_trace.h"
+#include "base/text_convert.h"
 #include "state/config.h"
 
 #include <cwchar>
+#include <exception>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -75,7 +77,7 @@ std::wstring PortInUseText(int port) {
 
 // A connection that does not carry the listener's time limits must not block at all: a silent
 // client would hold the server for good.
-void ServeConnection(const UniqueSocket& socket, bool carriesTimeouts) {
+void AnswerConnection(const UniqueSocket& socket, bool carriesTimeouts) {
     ClientSocket client(socket.get(), true);
     if (!carriesTimeouts && !client.MakeNonBlocking()) {
         return;
@@ -86,6 +88,18 @@ void ServeConnection(const UniqueSocket& socket, bool carriesTimeouts) {
     }
     ServeHttpRequest(client, received);
     FinishConnection(client, received);
+}
+
+// A failure while one request is answered (memory, or a fault in one handler) costs that
+// connection only, which closes without a reply; the API goes on serving the next.
+void ServeConnection(const UniqueSocket& socket, bool carriesTimeouts) {
+    try {
+        AnswerConnection(socket, carriesTimeouts);
+    } catch (const std::exception& exception) {
+        DebugTrace(L"ServeConnection: %ls", Utf8ToWide(exception.what()).c_str());
+    } catch (...) {
+        DebugTrace(L"ServeConnection: unknown exception");
+    }
 }
 
 // Connects to the server's own port once, so that its blocking accept returns.

@@ -2,6 +2,7 @@
 
 #include "api/route_table.h"
 #include "base/text_util.h"
+#include "tasks/download_redirect.h"
 #include "webhost/site.h"
 
 namespace {
@@ -36,38 +37,15 @@ bool IsLoopbackAuthority(const std::string& authority) {
     return false;
 }
 
-// A browser's word that the request comes from a page of another site ("same-site" is another
-// origin on the same registrable domain, e.g. another port of 127.0.0.1 or a sibling subdomain).
-bool IsMarkedForeign(const HttpRequest& request) {
-    for (const std::string& site : request.fetchSiteHeaders) {
-        const std::string lower = LowerAscii(site);
-        if (lower == "cross-site" || lower == "same-site") {
+// Only a program's own sender names the program's download User-Agent: such a request is one of the
+// program's own downloads that a redirect or a name resolving to the loopback led here.
+bool IsOwnDownload(const HttpRequest& request) {
+    for (const std::string& agent : request.userAgentHeaders) {
+        if (agent == kDownloadUserAgentUtf8) {
             return true;
         }
     }
     return false;
-}
-
-// "scheme://authority" of a URL; empty when it has no "://".
-std::string OriginOfUrl(const std::string& url) {
-    const size_t schemeEnd = url.find("://");
-    if (schemeEnd == std::string::npos) {
-        return std::string();
-    }
-    const size_t authorityEnd = url.find_first_of("/?#", schemeEnd + 3);
-    return url.substr(0, authorityEnd);
-}
-
-bool HasAllowedReferer(const HttpRequest& request) {
-    if (request.refererHeaders.empty()) {
-        return false;
-    }
-    for (const std::string& referer : request.refererHeaders) {
-        if (!IsAllowedOriginValue(OriginOfUrl(referer))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -116,8 +94,14 @@ bool HasAllowedSender(const HttpRequest& request, bool changesState) {
     if (!HasAllowedOrigin(request)) {
         return false;
     }
-    if (!changesState || !IsMarkedForeign(request)) {
+    if (!changesState) {
         return true;
     }
-    return !request.originHeaders.empty() || HasAllowedReferer(request);
+    if (IsOwnDownload(request)) {
+        return false;
+    }
+    // Fetch Metadata, whatever its value, is a browser's: a cross-site <img>, a link opened from
+    // a mail program ("none") and a page of another port all carry it, and only the Origin shows
+    // that the asset-library site itself sent the request.
+    return request.fetchSiteHeaders.empty() || !request.originHeaders.empty();
 }

@@ -2,7 +2,7 @@
 // (DNS rebinding: any site can point a name at 127.0.0.1), a foreign Origin header (a page's simple
 // cross-site POST needs no preflight, and a page's fetch may read the settings and the task list)
 // and, on the routes that change state, a browser's mark of another site without an allowed origin
-// (an <img src> or a plain link carries no Origin header at all).
+// (an <img src> or a plain link carries no Origin header at all), and the program's own downloads.
 #pragma once
 
 #include "api/http_request.h"
@@ -25,6 +25,6 @@ bool IsStateChangingRequest(const HttpRequest& request);
 bool HasAllowedOrigin(const HttpRequest& request);
 
 // True when the page (or program) that sent the request may use a route: every Origin is allowed,
-// and when the route changes state and a Sec-Fetch-Site header says "cross-site" or "same-site",
-// the request also names an allowed origin: its Origin or, with none, its Referer's.
+// and on a route that changes state, a request with a Sec-Fetch-Site header (any value: a browser
+// sent it) also carries an Origin, and no request carries the program's own download User-Agent.
 bool HasAllowedSender(const HttpRequest& request, bool changesState);

@@ -8,6 +8,7 @@
 #include "base/window_messages.h"
 #include "state/app_state.h"
 #include "state/config.h"
+#include "tasks/classified_copy.h"
 #include "ui/download_window.h"
 
 #include <commctrl.h>
@@ -107,6 +108,9 @@ int RunApplication(HINSTANCE instance) {
         return 0;
     }
 
+    // Only the one running instance may clear what an earlier run left half-filed: a second
+    // instance's start would otherwise remove copies the first is still making.
+    RemoveUnfinishedCopies(GetConfig().devDir);
     ConnectApplication(SUCCEEDED(com));
     CreateTrayWindow(instance);
     StartServerThread();

@@ -51,6 +51,23 @@ std::wstring ReadDirValue(const wchar_t* key, const wchar_t* fallback) {
     return value.size() >= kMinDirValueChars ? value : std::wstring(fallback);
 }
 
+// A positive decimal byte count; the default when the key is missing, empty or not such a number.
+unsigned long long ReadByteCount(const wchar_t* key, unsigned long long fallback) {
+    constexpr DWORD kCountChars = 32;
+    constexpr int kMaxCountDigits = 19;
+    wchar_t buffer[kCountChars] = {};
+    GetPrivateProfileStringW(kConfigSection, key, L"", buffer, kCountChars, g_configPath.c_str());
+    unsigned long long value = 0;
+    int digits = 0;
+    for (const wchar_t* p = buffer; *p; ++p) {
+        if (*p < L'0' || *p > L'9' || ++digits > kMaxCountDigits) {
+            return fallback;
+        }
+        value = value * 10 + static_cast<unsigned long long>(*p - L'0');
+    }
+    return value > 0 ? value : fallback;
+}
+
 // The profile functions write a file in the system's ANSI code page unless it already starts with
 // a UTF-16 byte-order mark, in which case they keep it UTF-16. Directories with Chinese names must
 // survive a round trip on any system locale, so a new file is started as UTF-16LE.
@@ -205,6 +222,7 @@ void LoadConfigForExecutable(const std::wstring& exePath) {
     loaded.autoExtract = GetPrivateProfileIntW(kConfigSection, L"AutoExtract", 1, file) != 0;
     loaded.autoCopyToDev = GetPrivateProfileIntW(kConfigSection, L"AutoCopyToDev", 1, file) != 0;
     loaded.startMinimized = GetPrivateProfileIntW(kConfigSection, L"StartMinimized", 0, file) != 0;
+    loaded.maxDownloadBytes = ReadByteCount(L"MaxDownloadBytes", kDefaultMaxDownloadBytes);
     {
         std::lock_guard<std::mutex> lock(g_configMutex);
         g_config = loaded;

@@ -14,6 +14,8 @@ constexpr const wchar_t* kDefaultDownloadDir = L"D:\\Downloads";
 constexpr const wchar_t* kDefaultDevDir = L"D:\\996\\100\\VezOdevor\\dev";
 constexpr const wchar_t* kConfigFileName = L"TarnDown.ini";
 constexpr const wchar_t* kConfigSection = L"Settings";
+// Largest body of unknown length a download keeps receiving; "MaxDownloadBytes" in the file.
+constexpr unsigned long long kDefaultMaxDownloadBytes = 8ULL * 1024 * 1024 * 1024;
 // Longest directory the settings file reads back whole (the classic MAX_PATH less the terminator);
 // every place that accepts a directory holds it to this.
 constexpr size_t kMaxDirectoryChars = 259;
@@ -37,6 +39,8 @@ struct AppConfig {
     bool autoCopyToDev = true;
     // Kept in the file for users who set it; nothing in the program acts on it.
     bool startMinimized = false;
+    // Read from the file when a user sets it there; never written back.
+    unsigned long long maxDownloadBytes = kDefaultMaxDownloadBytes;
 };
 
 // Set once by LoadConfig on the user-interface thread before any other thread starts.

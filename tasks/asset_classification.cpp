@@ -1,5 +1,6 @@
 #include "tasks/asset_classification.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 
@@ -76,4 +77,15 @@ std::wstring ClassifyAsset(const std::wstring& devDir, const std::wstring& name,
         return devDir + kMp3Destination;
     }
     return std::wstring();
+}
+
+std::vector<std::wstring> ClassificationFolders(const std::wstring& devDir) {
+    std::vector<std::wstring> folders = {devDir + kMapDestination, devDir + kMp3Destination};
+    for (const ClassificationRule& rule : kClassificationRules) {
+        const std::wstring folder = devDir + L"\\" + rule.destination;
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(folder);
+        }
+    }
+    return folders;
 }

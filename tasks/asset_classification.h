@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 struct ClassificationRule {
     const wchar_t* pattern;      // the prefix, or the whole name, to compare
@@ -24,3 +25,6 @@ bool EndsWithNoCase(const std::wstring& name, const std::wstring& ending);
 // ending ".mp3" to devDir\mp3. A whole-name rule compares a directory's whole name but a file's
 // name without its last extension.
 std::wstring ClassifyAsset(const std::wstring& devDir, const std::wstring& name, bool isDirectory);
+
+// Every folder ClassifyAsset can return for `devDir`, each once.
+std::vector<std::wstring> ClassificationFolders(const std::wstring& devDir);

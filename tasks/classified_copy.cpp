@@ -7,10 +7,18 @@
 #include "state/config.h"
 #include "tasks/asset_classification.h"
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
 namespace {
+
+// An unfinished copy is ".<name>.partial-<serial>" beside where the item goes.
+constexpr const wchar_t* kPartialMarker = L".partial-";
+constexpr const wchar_t* kPartialPattern = L"\\.*.partial-*";
+
+std::atomic<std::uint64_t> g_partialSerial{0};
 
 // Held for a whole ClassifiedCopy call: the existence test and the move of each entry must not
 // interleave with another task's, or both could find a destination free and one item would
@@ -52,6 +60,36 @@ bool ListDirectory(const std::wstring& directory, std::vector<DirectoryEntry>* e
 bool IsEmptyDirectory(const std::wstring& path) {
     std::vector<DirectoryEntry> entries;
     return ListDirectory(path, &entries) && entries.empty();
+}
+
+// A name for the unfinished copy of `destination`, beside it, that nothing uses yet.
+std::wstring PartialSibling(const std::wstring& destination) {
+    const size_t separator = destination.find_last_of(L"\\/");
+    const std::wstring folder = destination.substr(0, separator);
+    const std::wstring name = destination.substr(separator + 1);
+    for (;;) {
+        const std::wstring candidate =
+            folder + L"\\." + name + kPartialMarker + std::to_wstring(++g_partialSerial);
+        if (!PathExists(candidate)) {
+            return candidate;
+        }
+    }
+}
+
+// ".<name>.partial-<digits>".
+bool IsPartialName(const std::wstring& name) {
+    const size_t marker = name.rfind(kPartialMarker);
+    const size_t digits = marker + std::char_traits<wchar_t>::length(kPartialMarker);
+    if (name.size() < 2 || name[0] != L'.' || marker == std::wstring::npos || marker < 2 ||
+        digits == name.size()) {
+        return false;
+    }
+    for (size_t i = digits; i < name.size(); ++i) {
+        if (name[i] < L'0' || name[i] > L'9') {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -98,24 +136,78 @@ bool CopyDirectoryTree(const std::wstring& source, const std::wstring& destinati
 }
 
 bool MoveItemByCopy(const std::wstring& source, const std::wstring& destination, bool isDirectory) {
+    if (!CopyIntoPlace(source, destination, isDirectory)) {
+        return false;
+    }
+    // A source that cannot be deleted is still there: the item was copied, not moved. The copy
+    // stays: files already removed from a source tree now live only there.
     if (!isDirectory) {
-        if (!CopyFileW(source.c_str(), destination.c_str(), TRUE)) {
-            return false;
-        }
-        // A source that cannot be deleted is still there: the item was copied, not moved.
         return DeleteFileW(source.c_str()) != FALSE;
     }
+    return RemoveDirectoryTree(source);
+}
+
+bool CopyIntoPlace(const std::wstring& source, const std::wstring& destination, bool isDirectory) {
     if (PathExists(destination)) {
         return false;
     }
-    if (!CopyDirectoryTree(source, destination)) {
-        // The destination did not exist before, so what is there is this call's partial copy.
-        RemoveDirectoryTree(destination);
+    const std::wstring partial = PartialSibling(destination);
+    bool copied = isDirectory ? CreateDirectoryW(partial.c_str(), nullptr) != FALSE
+                              : CopyFileW(source.c_str(), partial.c_str(), TRUE) != FALSE;
+    // What the item shows once filed: a file keeps its own attributes, a new directory none.
+    const DWORD attributes = isDirectory ? FILE_ATTRIBUTE_NORMAL : GetFileAttributesW(source.c_str());
+    if (copied) {
+        SetFileAttributesW(partial.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+        copied = !isDirectory || CopyDirectoryTree(source, partial);
+    }
+    // A rename never replaces: an item that appeared meanwhile stays as it is.
+    if (!copied || !MoveFileW(partial.c_str(), destination.c_str())) {
+        const DWORD lastError = GetLastError();
+        DebugTrace(L"CopyIntoPlace: %ls not filed (%lu)", destination.c_str(), lastError);
+        if (isDirectory) {
+            RemoveDirectoryTree(partial);
+        } else {
+            SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(partial.c_str());
+        }
         return false;
     }
-    // The copy stays: files already removed from the source now live only there. The entry is
-    // not reported as moved while part of it is still in the source.
-    return RemoveDirectoryTree(source);
+    SetFileAttributesW(destination.c_str(), attributes);
+    return true;
+}
+
+void RemoveUnfinishedCopies(const std::wstring& devDir) {
+    std::vector<std::wstring> folders = {devDir};
+    std::vector<DirectoryEntry> entries;
+    ListDirectory(devDir, &entries);
+    for (const DirectoryEntry& entry : entries) {
+        if (entry.isDirectory && !entry.isLink) {
+            folders.push_back(entry.path);
+        }
+    }
+    for (const std::wstring& folder : ClassificationFolders(devDir)) {
+        folders.push_back(folder);
+    }
+    for (const std::wstring& folder : folders) {
+        WIN32_FIND_DATAW data = {};
+        UniqueFind find(FindFirstFileW((folder + kPartialPattern).c_str(), &data));
+        if (!find) {
+            continue;
+        }
+        do {
+            const std::wstring path = folder + L"\\" + data.cFileName;
+            if (!IsPartialName(data.cFileName)) {
+                continue;
+            }
+            DebugTrace(L"RemoveUnfinishedCopies: %ls", path.c_str());
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveDirectoryTree(path);
+            } else {
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(find.get(), &data));
+    }
 }
 
 bool MoveItem(const std::wstring& source, const std::wstring& destination, bool isDirectory) {

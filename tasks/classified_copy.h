@@ -27,15 +27,24 @@ ClassifiedCopyResult ClassifiedCopy(const std::wstring& sourceDir, const std::ws
 
 // Moves a file or directory to `destination`, which must not exist. Only when the rename fails
 // because the destination is on another drive (ERROR_NOT_SAME_DEVICE) does it copy instead; any
-// other failure leaves the item where it is. The copy: a file is copied without overwriting and
-// the source deleted; a directory is copied completely (see CopyDirectoryTree) and only then is the
-// source tree removed. An incomplete copy is removed again and the source kept. True when the item
+// other failure leaves the item where it is. The copy (see CopyIntoPlace) is complete before the
+// source is removed; an incomplete copy is removed again and the source kept. True when the item
 // is now at the destination and gone from the source.
 bool MoveItem(const std::wstring& source, const std::wstring& destination, bool isDirectory);
 
 // The copy half of MoveItem, also used when the rename is known to fail. False also when the source
 // could not be removed (fully) after a complete copy; the copy then stays.
 bool MoveItemByCopy(const std::wstring& source, const std::wstring& destination, bool isDirectory);
+
+// Copies a file or a whole tree to a hidden sibling of `destination` (".<name>.partial-<serial>")
+// and renames it into place once complete, so that an exit or a crash never leaves a half copy
+// under the real name. Never overwrites: false, with nothing left behind, when anything exists at
+// `destination` or the copy fails.
+bool CopyIntoPlace(const std::wstring& source, const std::wstring& destination, bool isDirectory);
+
+// Removes the unfinished copies an earlier run left in the development directory: in it, in each
+// folder directly under it, and in every folder the classification rules file into.
+void RemoveUnfinishedCopies(const std::wstring& devDir);
 
 // Copies the tree at `source` into `destination` (created if missing), every file included, names
 // starting with "." too, never overwriting. True only when every file and directory was copied.

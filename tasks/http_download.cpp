@@ -7,6 +7,7 @@
 #include "base/win32.h"
 #include "state/config.h"
 #include "state/program_exit.h"
+#include "tasks/download_redirect.h"
 #include "tasks/http_get.h"
 #include "tasks/range_reply.h"
 #include "tasks/url_split.h"
@@ -18,35 +19,24 @@
 
 namespace {
 
-constexpr const wchar_t* kUserAgent = L"TarnDownloader/1.0";
-
 constexpr const char* kInvalidUrlText = "Invalid URL format";
 constexpr const char* kCreateFileText = "Failed to create local file";
-constexpr const char* kSessionText = "Failed to create HTTP session";
-constexpr const char* kConnectText = "Connection failed";
-constexpr const char* kOpenRequestText = "Request creation failed";
-constexpr const char* kSendText = "Request send failed";
-constexpr const char* kReceiveText = "Response receive failed";
 constexpr const char* kInterruptedText = "Connection lost during download";
 constexpr const char* kWriteText = "Failed to write local file";
-constexpr const char* kStoppedText = "Download stopped: the program is ending";
+constexpr const char* kDiskFullText = "Not enough disk space";
+constexpr const char* kStalledText = "Download stalled";
+constexpr const char* kTooLargeText = "Download too large";
 constexpr const char* kWrongRangeText = "Server sent a range that does not continue the file";
 
-// The steps of opening the request carry the texts this download has always reported.
-const char* OpenFailureText(HttpGetStep step) {
-    switch (step) {
-        case HttpGetStep::Session:
-            return kSessionText;
-        case HttpGetStep::Connect:
-            return kConnectText;
-        case HttpGetStep::Send:
-            return kSendText;
-        case HttpGetStep::Receive:
-            return kReceiveText;
-        default:
-            return kOpenRequestText;
-    }
-}
+// A body that brings less than kStallBytes in any kStallWindowMs is given up; what arrived stays
+// for a resume. A connection that sends nothing at all ends sooner, at WinHTTP's receive time-out.
+constexpr std::uint64_t kStallBytes = 1024;
+constexpr ULONGLONG kDefaultStallWindowMs = 60 * 1000;
+// Requests made for one file: the first, and one more when a range reply turns out not to continue
+// the bytes on disk.
+constexpr int kMaxRequestsPerFile = 2;
+
+ULONGLONG g_stallWindowMs = kDefaultStallWindowMs;
 
 std::string FormatHttpStatusError(DWORD status) {
     wchar_t text[64] = {};
@@ -73,6 +63,108 @@ bool MoveFilePointer(HANDLE file, std::uint64_t position) {
     return true;
 }
 
+// A write the disk had no room for is worth its own text: the user can free space and retry.
+const char* WriteFailureText(DWORD lastError) {
+    return lastError == ERROR_DISK_FULL || lastError == ERROR_HANDLE_DISK_FULL ? kDiskFullText : kWriteText;
+}
+
+// Counts the bytes of the current stall window; true while the body moves fast enough.
+class StallWatch {
+  public:
+    StallWatch() : windowStart_(GetTickCount64()) {}
+    bool Add(std::uint64_t bytes) {
+        const ULONGLONG now = GetTickCount64();
+        if (now - windowStart_ > g_stallWindowMs) {
+            return false;
+        }
+        windowBytes_ += bytes;
+        if (windowBytes_ >= kStallBytes) {
+            windowStart_ = now;
+            windowBytes_ = 0;
+        }
+        return true;
+    }
+
+  private:
+    ULONGLONG windowStart_;
+    std::uint64_t windowBytes_ = 0;
+};
+
+// The body after the head: how much is in the file already and what the reply announced.
+struct BodyState {
+    std::uint64_t received = 0;
+    std::uint64_t announced = 0;
+    bool lengthKnown = false;
+};
+
+// Reads what has arrived, at most `room` bytes; *got 0 is the end of the body. Asking first how much
+// is there matters: Wine's WinHttpReadData waits until the whole size asked for has come, which
+// for a server sending a byte at a time is for ever, and no stall could be noticed meanwhile.
+bool ReadPiece(HINTERNET request, char* destination, DWORD room, DWORD* got) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) {
+        return false;
+    }
+    *got = 0;
+    return available == 0 || WinHttpReadData(request, destination, available < room ? available : room, got);
+}
+
+// Reads the body into `file`, 64 KiB per write.
+bool ReceiveBody(HINTERNET request, HANDLE file, const ProgressCallback& progress, BodyState& body,
+                 std::string& error) {
+    const unsigned long long cap = GetConfig().maxDownloadBytes;
+    std::vector<char> buffer(kDownloadBufferBytes);
+    DWORD filled = 0;
+    StallWatch stall;
+    // Writes what the buffer holds and reports once; the report follows the write so that a
+    // percentage never counts bytes that are not on disk.
+    auto flush = [&]() -> bool {
+        if (!WriteFileFully(file, buffer.data(), filled)) {
+            const DWORD lastError = GetLastError();
+            DebugTrace(L"DownloadFile: write failed (%lu)", lastError);
+            error = WriteFailureText(lastError);
+            return false;
+        }
+        filled = 0;
+        if (progress && body.lengthKnown && body.announced != 0) {
+            progress(DownloadPercent(body.received, body.announced));
+        }
+        return true;
+    };
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadPiece(request, buffer.data() + filled, kDownloadBufferBytes - filled, &got)) {
+            const DWORD lastError = GetLastError();
+            DebugTrace(L"DownloadFile: connection lost after %llu bytes (%lu)",
+                       static_cast<unsigned long long>(body.received), lastError);
+            error = kInterruptedText;
+            return false;
+        }
+        if (got == 0) {
+            return filled == 0 || flush();
+        }
+        // The program's exit waits for workers only briefly; a download notices it between reads.
+        if (IsExitStarted()) {
+            error = kDownloadStoppedText;
+            return false;
+        }
+        filled += got;
+        body.received += got;
+        if (!body.lengthKnown && body.received > cap) {
+            error = kTooLargeText;
+            return false;
+        }
+        if (!stall.Add(got)) {
+            flush();  // what arrived is kept for a resume
+            error = kStalledText;
+            return false;
+        }
+        if (filled == kDownloadBufferBytes && !flush()) {
+            return false;
+        }
+    }
+}
+
 }  // namespace
 
 int DownloadPercent(std::uint64_t received, std::uint64_t announced) {
@@ -91,6 +183,80 @@ int DownloadPercent(std::uint64_t received, std::uint64_t announced) {
     return static_cast<int>(received * 100 / announced);
 }
 
+namespace {
+
+// Opens the file for writing, creating its directory. A resumable file is opened without
+// truncating: until a reply says otherwise, its bytes are the only copy of what an earlier attempt
+// received; *offset is then its size.
+bool OpenDownloadFile(const std::wstring& filePath, bool mayResume, UniqueFile* file, std::uint64_t* offset) {
+    const size_t lastSeparator = filePath.find_last_of(L"\\/");
+    if (lastSeparator != std::wstring::npos) {
+        CreateDirectoryRecursive(filePath.substr(0, lastSeparator));
+    }
+    file->reset(CreateFileW(filePath.c_str(), GENERIC_WRITE, 0, nullptr,
+                            mayResume ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!*file) {
+        const DWORD lastError = GetLastError();
+        DebugTrace(L"DownloadFile: cannot create %ls (%lu)", filePath.c_str(), lastError);
+        return false;
+    }
+    *offset = 0;
+    LARGE_INTEGER size = {};
+    if (mayResume && GetFileSizeEx(file->get(), &size)) {
+        *offset = static_cast<std::uint64_t>(size.QuadPart);
+    }
+    return true;
+}
+
+// Sends the request (for the rest of the file when asked.offset > 0) and reads its head into
+// *body; on success the file is positioned where the body goes. A range reply that may belong to
+// another body costs one more request, for the whole body.
+RangeReply RequestBody(const UrlParts& parts, HANDLE file, RangeRequest asked, HttpGet* get, BodyState* body,
+                       std::string& error) {
+    const bool fileHasBytes = asked.offset > 0;
+    for (int sent = 1;; ++sent) {
+        HttpGetOptions options;
+        options.userAgent = kDownloadUserAgent;
+        if (asked.offset > 0) {
+            options.extraHeaders = L"Range: bytes=" + std::to_wstring(asked.offset) + L"-\r\nIf-Range: " +
+                                   Utf8ToWide(asked.validator) + L"\r\n";
+        }
+        *get = HttpGet();
+        if (const char* failure = OpenDownloadRequest(parts, options, get)) {
+            error = failure;
+            return RangeReply::Refused;
+        }
+        const std::uint32_t status = QueryStatusCode(get->request.get());
+        body->lengthKnown = QueryContentLength(get->request.get(), &body->announced);
+        const RangeReply reply = ReadRangeReply(get->request.get(), status, asked, &body->announced);
+        if (reply == RangeReply::StartOver && sent < kMaxRequestsPerFile) {
+            asked = RangeRequest();
+            continue;
+        }
+        if (reply == RangeReply::Append) {
+            body->lengthKnown = true;
+            body->received = asked.offset;
+            if (!MoveFilePointer(file, asked.offset)) {
+                error = kWriteText;
+                return RangeReply::Refused;
+            }
+        } else if (reply == RangeReply::WholeBody) {
+            // The whole body replaces whatever an earlier attempt left.
+            if (fileHasBytes && (!MoveFilePointer(file, 0) || !SetEndOfFile(file))) {
+                error = kWriteText;
+                return RangeReply::Refused;
+            }
+        } else if (reply == RangeReply::WrongRange) {
+            error = kWrongRangeText;
+        } else if (reply != RangeReply::FileIsWhole) {
+            error = FormatHttpStatusError(status);
+        }
+        return reply;
+    }
+}
+
+}  // namespace
+
 bool DownloadFile(const std::wstring& url, const std::wstring& filePath, ProgressCallback progress,
                   std::string& error, DownloadResume* resume) {
     UrlParts parts;
@@ -98,142 +264,50 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         error = kInvalidUrlText;
         return false;
     }
-
-    const size_t lastSeparator = filePath.find_last_of(L"\\/");
-    if (lastSeparator != std::wstring::npos) {
-        CreateDirectoryRecursive(filePath.substr(0, lastSeparator));
+    RangeRequest asked;
+    if (resume && !resume->validator.empty() && resume->total > 0) {
+        asked.validator = resume->validator;
+        asked.total = resume->total;
     }
-    // A resumable file is opened without truncating: until the reply says otherwise, its bytes are
-    // the only copy of what an earlier attempt received.
-    const bool mayResume = resume && !resume->validator.empty();
-    UniqueFile file(CreateFileW(filePath.c_str(), GENERIC_WRITE, 0, nullptr,
-                                mayResume ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD lastError = GetLastError();
-        DebugTrace(L"DownloadFile: cannot create %ls (%lu)", filePath.c_str(), lastError);
+    UniqueFile file;
+    if (!OpenDownloadFile(filePath, !asked.validator.empty(), &file, &asked.offset)) {
         error = kCreateFileText;
         return false;
     }
-    std::uint64_t offset = 0;
-    if (mayResume) {
-        LARGE_INTEGER size = {};
-        if (GetFileSizeEx(file.get(), &size)) {
-            offset = static_cast<std::uint64_t>(size.QuadPart);
-        }
-    }
-
     HttpGet get;
-    HttpGetOptions options;
-    options.userAgent = kUserAgent;
-    if (offset > 0) {
-        options.extraHeaders = L"Range: bytes=" + std::to_wstring(offset) + L"-\r\nIf-Range: " +
-                               Utf8ToWide(resume->validator) + L"\r\n";
-    }
-    const HttpGetStep step = OpenHttpGet({parts.host, parts.port, parts.secure, parts.path}, options, &get);
-    if (step != HttpGetStep::Received) {
-        error = OpenFailureText(step);
-        return false;
-    }
-    const UniqueInternet& request = get.request;
-    const DWORD status = QueryStatusCode(request.get());
-    std::uint64_t announced = 0;
-    bool lengthKnown = QueryContentLength(request.get(), &announced);
-    switch (ReadRangeReply(request.get(), status, offset, &announced)) {
-        case RangeReply::Append:
-            if (!MoveFilePointer(file.get(), offset)) {
-                error = kWriteText;
-                return false;
-            }
-            lengthKnown = true;
-            break;
-        case RangeReply::WholeBody:
-            // With a range asked for, the whole body replaces what the earlier attempt left.
-            if (offset > 0 && (!MoveFilePointer(file.get(), 0) || !SetEndOfFile(file.get()))) {
-                error = kWriteText;
-                return false;
-            }
-            offset = 0;
-            break;
-        case RangeReply::FileIsWhole:
-            if (progress) {
-                progress(100);
-            }
-            return true;
-        case RangeReply::WrongRange:
-            error = kWrongRangeText;
-            return false;
-        case RangeReply::Refused:
-            error = FormatHttpStatusError(status);
-            return false;
-    }
-    if (resume) {
-        // A continued body keeps the validator it was asked for when the reply does not repeat it.
-        const std::string seen = ReadResumeValidator(request.get());
-        if (offset == 0 || !seen.empty()) {
-            resume->validator = seen;
-        }
-    }
-
-    std::vector<char> buffer(kDownloadBufferBytes);
-    DWORD filled = 0;
-    // Counts the bytes in the file, those of an earlier attempt included, so that the percentage
-    // goes on from where that attempt stopped.
-    std::uint64_t received = offset;
-    if (offset > 0 && progress) {
-        progress(DownloadPercent(received, announced));
-    }
-    // Writes what the buffer holds and reports once; the report follows the write so that a
-    // percentage never counts bytes that are not on disk.
-    auto flush = [&]() -> bool {
-        if (!WriteFileFully(file.get(), buffer.data(), filled)) {
-            const DWORD lastError = GetLastError();
-            DebugTrace(L"DownloadFile: write failed (%lu)", lastError);
-            return false;
-        }
-        filled = 0;
-        if (progress && lengthKnown && announced != 0) {
-            progress(DownloadPercent(received, announced));
+    BodyState body;
+    const RangeReply reply = RequestBody(parts, file.get(), asked, &get, &body, error);
+    if (reply == RangeReply::FileIsWhole) {
+        if (progress) {
+            progress(100);
         }
         return true;
-    };
-
-    // WinHttpReadData blocks until some data is there and returns what it has (8 KiB pieces under
-    // Wine), so reading straight into the free part of the buffer needs no separate
-    // WinHttpQueryDataAvailable call per piece; 0 bytes is the end of the body.
-    for (;;) {
-        DWORD got = 0;
-        if (!WinHttpReadData(request.get(), buffer.data() + filled, kDownloadBufferBytes - filled, &got)) {
-            const DWORD lastError = GetLastError();
-            DebugTrace(L"DownloadFile: connection lost after %llu bytes (%lu)",
-                       static_cast<unsigned long long>(received), lastError);
-            error = kInterruptedText;
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        // The program's exit waits for workers only briefly; a download notices it between reads.
-        if (IsExitStarted()) {
-            error = kStoppedText;
-            return false;
-        }
-        filled += got;
-        received += got;
-        if (filled == kDownloadBufferBytes && !flush()) {
-            error = kWriteText;
-            return false;
-        }
     }
-    if (filled > 0 && !flush()) {
-        error = kWriteText;
+    if (reply != RangeReply::Append && reply != RangeReply::WholeBody) {
         return false;
     }
-    if (lengthKnown && received != announced) {
-        error = FormatShortBodyError(received, announced);
+    if (resume && reply == RangeReply::WholeBody) {
+        // A retry may continue this body only when its whole length is known to check against.
+        const std::string seen = ReadResumeValidator(get.request.get());
+        resume->validator = body.lengthKnown ? seen : std::string();
+        resume->total = body.lengthKnown ? body.announced : 0;
+    }
+    if (body.received > 0 && progress) {
+        progress(DownloadPercent(body.received, body.announced));
+    }
+    if (!ReceiveBody(get.request.get(), file.get(), progress, body, error)) {
         return false;
     }
-    if (progress && (!lengthKnown || announced == 0)) {
+    if (body.lengthKnown && body.received != body.announced) {
+        error = FormatShortBodyError(body.received, body.announced);
+        return false;
+    }
+    if (progress && (!body.lengthKnown || body.announced == 0)) {
         progress(100);
     }
     return true;
+}
+
+void SetDownloadStallWindowForTesting(unsigned milliseconds) {
+    g_stallWindowMs = milliseconds ? milliseconds : kDefaultStallWindowMs;
 }

@@ -1,6 +1,7 @@
 // Fetches one URL into a local file with a single synchronous WinHTTP GET.
 #pragma once
 
+#include "tasks/download_redirect.h"
 #include "tasks/progress_callback.h"
 
 #include <cstdint>
@@ -21,6 +22,9 @@ struct DownloadResume {
     // holds; empty: the download starts from zero. Out: the same for the body now in the file,
     // empty when its server sent neither.
     std::string validator;
+    // In and out with the validator: the body's whole length as first seen; a retry continues the
+    // file only with the same validator and the same length. 0: not known, the file starts over.
+    std::uint64_t total = 0;
 };
 
 // Creates the file's directory if needed, creates or truncates the file and writes the response
@@ -30,11 +34,23 @@ struct DownloadResume {
 // 205 (no body), a failed or short write, a connection that breaks, and a body shorter than its
 // Content-Length. A file created before the failure stays on disk.
 //
-// With `resume` carrying a validator and a non-empty file at the path, the file is kept and the
-// request asks for the rest ("Range: bytes=<size>-" with "If-Range: <validator>"): a 206 whose
-// Content-Range starts at the file's size and runs to the body's end is appended and the
-// percentages count the bytes already there; a 200 (the body changed, or the server ignores
-// ranges) replaces the file from its start; a 416 that names the file's size as the whole length
-// means the file is complete. Any other reply fails and leaves the file as it was.
+// The request goes to the address and then, hop by hop, to where each redirect leads (at most
+// kMaxDownloadRedirects); an address that is the program's own API is refused, first or any hop.
+// A body without a Content-Length stops at the settings' MaxDownloadBytes ("Download too large");
+// one that brings less than 1 KiB in a minute fails as "Download stalled"; a write the disk has no
+// room for fails as "Not enough disk space". The file keeps what was written in each case.
+//
+// With `resume` carrying a validator and a total and a non-empty file at the path, the file is
+// kept and the request asks for the rest ("Range: bytes=<size>-" with "If-Range: <validator>"): a
+// 206 of the same validator and total whose Content-Range starts at the file's size and runs to
+// the body's end is appended and the percentages count the bytes already there; a 200 (the body
+// changed, or the server ignores ranges) replaces the file from its start; a 416 that names the
+// file's size as the whole length, that total, means the file is complete. A 206 or 416 that may
+// be of another body (another validator, another or no total) is followed by one request for the
+// whole body, which replaces the file only once it arrives. A 206 whose range does not continue
+// the file, and any other reply, fail and leave the file as it was.
 bool DownloadFile(const std::wstring& url, const std::wstring& filePath, ProgressCallback progress,
                   std::string& error, DownloadResume* resume = nullptr);
+
+// Test seam: the span in which a download must bring 1 KiB; 0 restores the minute.
+void SetDownloadStallWindowForTesting(unsigned milliseconds);

@@ -98,6 +98,17 @@ bool ReadContentRange(HINTERNET request, ContentRange* range) {
     return QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE, &text) && ParseContentRange(text, range);
 }
 
+// The reply names the body by the validator the request sent: its strong ETag or its date.
+bool CarriesValidator(HINTERNET request, const std::string& validator) {
+    const std::wstring expected = Utf8ToWide(validator);
+    std::wstring text;
+    if (QueryHeaderText(request, WINHTTP_QUERY_ETAG, &text) && text == expected &&
+        text.rfind(L"W/", 0) != 0) {
+        return true;
+    }
+    return QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED, &text) && text == expected;
+}
+
 bool IsBodyStatus(std::uint32_t status) {
     return status >= kFirstSuccessStatus && status <= kLastSuccessStatus && status != kNoContentStatus &&
            status != kResetContentStatus;
@@ -105,8 +116,9 @@ bool IsBodyStatus(std::uint32_t status) {
 
 }  // namespace
 
-RangeReply ReadRangeReply(HINTERNET request, std::uint32_t status, std::uint64_t offset,
+RangeReply ReadRangeReply(HINTERNET request, std::uint32_t status, const RangeRequest& asked,
                           std::uint64_t* total) {
+    const std::uint64_t offset = asked.offset;
     if (offset > 0 && status == kPartialContentStatus) {
         // The rest of the body, exactly: from the file's size to the body's end, and the length the
         // reply announces must be that of the range.
@@ -118,14 +130,24 @@ RangeReply ReadRangeReply(HINTERNET request, std::uint32_t status, std::uint64_t
             (lengthKnown && length != range.last + 1 - range.first)) {
             return RangeReply::WrongRange;
         }
-        *total = range.last + 1;
+        // A server that ignores If-Range sends a range of whatever body it has now; only the same
+        // validator and the same whole length show that the rest belongs to the bytes on disk.
+        if (!range.hasTotal || range.total != asked.total || !CarriesValidator(request, asked.validator)) {
+            return RangeReply::StartOver;
+        }
+        *total = range.total;
         return RangeReply::Append;
     }
     if (offset > 0 && status == kRangeNotSatisfiableStatus) {
         ContentRange range;
-        if (ReadContentRange(request, &range) && !range.hasFirst && range.hasTotal && range.total == offset) {
+        if (ReadContentRange(request, &range) && !range.hasFirst && range.hasTotal && range.total == offset &&
+            offset == asked.total) {
             return RangeReply::FileIsWhole;
         }
+        return RangeReply::StartOver;
+    }
+    // A part of a body is never the whole of it.
+    if (offset == 0 && status == kPartialContentStatus) {
         return RangeReply::Refused;
     }
     return IsBodyStatus(status) ? RangeReply::WholeBody : RangeReply::Refused;

@@ -23,6 +23,12 @@ std::vector<DownloadTask> g_taskTable;
 constexpr const char* kWorkerStartFailedText = "Failed to start worker thread";
 
 std::uint64_t g_nextTaskSerial = 1;  // guarded by g_taskMutex
+// The paths of running workers, once for each; guarded by g_taskMutex.
+std::vector<std::wstring> g_reservedPaths;
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
 
 // The lease is taken here, before the thread exists, so the exit's count never misses a worker
 // that is about to start.
@@ -57,8 +63,12 @@ bool HasActiveDuplicateLocked(const std::string& cleanedName, const std::string&
 // Caller holds g_taskMutex. Windows compares file names without regard to case.
 bool IsPathTakenLocked(const std::wstring& path) {
     for (const DownloadTask& task : g_taskTable) {
-        if (task.kind == TaskKind::Asset &&
-            CompareStringOrdinal(task.filePath.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) {
+        if (task.kind == TaskKind::Asset && SamePath(task.filePath, path)) {
+            return true;
+        }
+    }
+    for (const std::wstring& reserved : g_reservedPaths) {
+        if (SamePath(reserved, path)) {
             return true;
         }
     }
@@ -294,6 +304,27 @@ std::vector<TaskRow> SnapshotTaskRows() {
 void ClearTasks() {
     std::lock_guard<std::mutex> lock(g_taskMutex);
     g_taskTable.clear();
+}
+
+PathReservation::PathReservation(const TaskRef& ref) {
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    if (IsLiveTaskLocked(ref) && g_taskTable[ref.index].kind == TaskKind::Asset) {
+        path_ = g_taskTable[ref.index].filePath;
+        g_reservedPaths.push_back(path_);
+    }
+}
+
+PathReservation::~PathReservation() {
+    if (path_.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_taskMutex);
+    for (auto it = g_reservedPaths.begin(); it != g_reservedPaths.end(); ++it) {
+        if (*it == path_) {
+            g_reservedPaths.erase(it);
+            return;
+        }
+    }
 }
 
 // Takes g_taskMutex.

@@ -42,7 +42,8 @@ struct DownloadTask {
     std::uint64_t serial = 0;  // unique per process; assigned by AppendTask
     // The ETag or Last-Modified value of the body whose bytes are in filePath, as the last attempt
     // saw it; a retry asks for the rest of that body only. Kept in memory only.
-    std::string resumeValidator;  // UTF-8
+    std::string resumeValidator;    // UTF-8
+    std::uint64_t resumeTotal = 0;  // the whole length of that body as first seen; 0: unknown
     TaskKind kind = TaskKind::Asset;
 };
 
@@ -110,6 +111,19 @@ std::vector<TaskRow> SnapshotTaskRows();
 
 // Removes every task. Workers still running keep going, but their updates are dropped.
 void ClearTasks();
+
+// Keeps the file path of the task `ref` names from any new task for the object's life, even after
+// ClearTasks: the worker that holds it may still be writing there. Nothing when the task is gone.
+class PathReservation {
+  public:
+    explicit PathReservation(const TaskRef& ref);
+    ~PathReservation();
+    PathReservation(const PathReservation&) = delete;
+    PathReservation& operator=(const PathReservation&) = delete;
+
+  private:
+    std::wstring path_;
+};
 
 // Number of tasks, read under the lock.
 size_t TaskCount();

@@ -73,21 +73,23 @@ void RunClassifiedCopy(const TaskRef& ref, const std::wstring& sourceDir, const 
     UpdateTaskStatus(ref, TaskStatus::Completed, 100, kLeftoverNote);
 }
 
-// The downloaded file itself, under the task's name, in devDir\<name>\<name>.zip.
-bool CopyDownloadedFile(const DownloadTask& task, const std::wstring& devDir) {
+enum class ArchiveCopy { Copied, AlreadyExists, Failed };
+
+// The downloaded file itself, under the task's name, in devDir\<name>\<name>.zip. A file the user
+// already has there is never replaced.
+ArchiveCopy CopyDownloadedFile(const DownloadTask& task, const std::wstring& devDir) {
     const std::wstring name = Utf8ToWide(task.name);
     const std::wstring targetDir = devDir + L"\\" + name;
     CreateDirectoryRecursive(targetDir);
     const std::wstring target = targetDir + L"\\" + name + L".zip";
-    if (!CopyFileW(task.filePath.c_str(), target.c_str(), FALSE)) {
-        const DWORD lastError = GetLastError();
-        DebugTrace(L"RunTaskWorker: cannot copy to %ls (%lu)", target.c_str(), lastError);
-        return false;
+    if (CopyIntoPlace(task.filePath, target, false)) {
+        return ArchiveCopy::Copied;
     }
-    return true;
+    return IsRegularFile(target) ? ArchiveCopy::AlreadyExists : ArchiveCopy::Failed;
 }
 
 void RunPipeline(const TaskRef& ref) {
+    const PathReservation reservation(ref);  // held until this worker ends, whatever the list does
     DownloadTask task;
     if (!CopyTask(ref, &task)) {
         return;
@@ -95,11 +97,14 @@ void RunPipeline(const TaskRef& ref) {
 
     UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string());
     std::string error;
-    DownloadResume resume{task.resumeValidator};
+    DownloadResume resume{task.resumeValidator, task.resumeTotal};
     const bool downloaded = DownloadFile(Utf8ToWide(task.url), task.filePath,
                                          StageProgress(ref, TaskStatus::Downloading), error, &resume);
     // Stored before the failure is reported, so that a retry the failure allows sees it.
-    UpdateTaskFields(ref, [&resume](DownloadTask& record) { record.resumeValidator = resume.validator; });
+    UpdateTaskFields(ref, [&resume](DownloadTask& record) {
+        record.resumeValidator = resume.validator;
+        record.resumeTotal = resume.total;
+    });
     if (!downloaded) {
         ReportFailure(ref, error);
         return;
@@ -151,7 +156,12 @@ void RunPipeline(const TaskRef& ref) {
             RunClassifiedCopy(ref, extractDir, copyConfig.devDir);
             return;
         }
-        if (!CopyDownloadedFile(task, copyConfig.devDir)) {
+        const ArchiveCopy copied = CopyDownloadedFile(task, copyConfig.devDir);
+        if (copied == ArchiveCopy::AlreadyExists) {
+            UpdateTaskStatus(ref, TaskStatus::AlreadyExists, 100, std::string());
+            return;
+        }
+        if (copied == ArchiveCopy::Failed) {
             ReportFailure(ref, kCopyFailedText);
             return;
         }

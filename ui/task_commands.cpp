@@ -78,7 +78,8 @@ void ClearAllTasks(HWND window) {
 }
 
 void InstallWebView2Runtime(HWND window) {
-    if (g_askInstall(window) != IDYES) {
+    // Checked again after the question: a second click may have queued behind the first.
+    if (IsWebView2InstallRunning() || g_askInstall(window) != IDYES || IsWebView2InstallRunning()) {
         return;
     }
     const TaskRef task = AppendTask(MakeInstallerTask());

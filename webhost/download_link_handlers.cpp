@@ -79,6 +79,13 @@ void OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStarting
     }
     // Cancelled whatever page asked for it: a link is never a place to go.
     args->put_Cancel(TRUE);
+    // A redirect's event still names the page that started the navigation as the browser's
+    // source, though a foreign server chose the link; when that cannot be ruled out, no task.
+    BOOL redirected = TRUE;
+    if (FAILED(args->get_IsRedirected(&redirected)) || redirected) {
+        DebugTrace(L"Download link reached by a redirect ignored");
+        return;
+    }
     if (currentBrowser) {
         HandleLinkFromPage(address, ShownPageAddress(sender));
     }

@@ -11,6 +11,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -40,6 +41,8 @@ void LaunchDetachedInstaller(const TaskRef& task) {
 }
 
 BootstrapperStarter g_starter = OpenWithShell;
+// Installer threads between their start and their end.
+std::atomic<int> g_runningInstallers{0};
 InstallerThreadLauncher g_launcher = LaunchDetachedInstaller;
 
 void ReportFailure(const TaskRef& ref) {
@@ -96,6 +99,10 @@ std::wstring WebView2BootstrapperPath() {
 
 // Thread entry: nothing may escape it, so any exception ends the task as failed.
 void RunWebView2Installer(TaskRef ref) {
+    struct Running {
+        Running() { ++g_runningInstallers; }
+        ~Running() { --g_runningInstallers; }
+    } running;
     try {
         RunInstaller(ref);
     } catch (const std::exception& exception) {
@@ -119,6 +126,18 @@ void StartWebView2Installer(const TaskRef& task) {
         DebugTrace(L"StartWebView2Installer: thread creation failed (%d)", error.code().value());
         ReportFailure(task);
     }
+}
+
+bool IsWebView2InstallRunning() {
+    if (g_runningInstallers.load() > 0) {
+        return true;
+    }
+    for (const DownloadTask& task : SnapshotTasks()) {
+        if (task.kind == TaskKind::RuntimeInstaller && !IsFinalStatus(task.status)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void SetInstallerThreadLauncherForTesting(InstallerThreadLauncher launcher) {

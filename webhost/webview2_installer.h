@@ -26,6 +26,10 @@ void RunWebView2Installer(TaskRef ref);
 // has begun to end nothing starts; a thread that cannot be started fails the task.
 void StartWebView2Installer(const TaskRef& task);
 
+// True while an installer task waits or runs, or an installer thread has not ended (its task may
+// have been cleared from the list): a second one would write the same file.
+bool IsWebView2InstallRunning();
+
 // Test seams. How the routine's thread is started (the default starts and detaches a std::thread
 // with a lease), and how the downloaded file is started (the default opens it with the shell).
 // Null restores the default.

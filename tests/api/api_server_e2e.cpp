@@ -319,6 +319,12 @@ TEST_F(ApiServer, DirectoriesAreTakenAsClientsWriteThemOrRefusedByName) {
         {"{\"downloadDir\":\"D\"" + tail, "downloadDir"},
         {"{\"downloadDir\":\"D:\"" + tail, "downloadDir"},
         {"{\"devDir\":\"\\\\\\\\server\"" + tail, "devDir"},
+        // Shares and device paths, which the system would reach out to at once.
+        {"{\"devDir\":\"\\\\\\\\server\\\\share\"" + tail, "devDir"},
+        {"{\"downloadDir\":\"\\\\\\\\10.0.0.5\\\\c$\\\\x\"" + tail, "downloadDir"},
+        {"{\"downloadDir\":\"\\\\\\\\?\\\\C:\\\\x\"" + tail, "downloadDir"},
+        {"{\"devDir\":\"\\\\\\\\.\\\\C:\\\\x\"" + tail, "devDir"},
+        {"{\"devDir\":\"\\\\\\\\?\\\\UNC\\\\server\\\\share\"" + tail, "devDir"},
         {"{\"devDir\":\"C:\\\\" + std::string(300, 'x') + "\"" + tail, "devDir"},
         // Raw line breaks would add lines, and keys, to the settings file.
         {"{\"devDir\":\"C:\\\\x\r\nPort=1\"" + tail, "devDir"},
@@ -426,18 +432,28 @@ TEST_F(ApiServer, ForeignSitesCannotChangeStateOrReadIt) {
               ExpectedReply(200, kJson, StartedBody(0, "a")));
     EXPECT_EQ(Send("GET /api/download?url=u&name=b HTTP/1.1\r\nOrigin: https://assets.tarn.example\r\n\r\n"),
               ExpectedReply(200, kJson, StartedBody(1, "b")));
-    EXPECT_EQ(Send("GET /api/download?url=u&name=c HTTP/1.1\r\nSec-Fetch-Site: cross-site\r\n"
-                   "Referer: https://assets.tarn.example/packs?id=3\r\n\r\n"),
+    // A browser's request carries Fetch Metadata: without an Origin it changes nothing, whatever
+    // its Referer says and whether a page or a mail program's link sent it. Nor does the program's
+    // own download, which a redirect or a name for the loopback could lead here.
+    const std::string statusWithTwo = ExpectedReply(200, kJson, StatusBody(port_, true, true, 2));
+    for (const char* headers :
+         {"Sec-Fetch-Site: cross-site\r\nReferer: https://assets.tarn.example/packs?id=3\r\n",
+          "Sec-Fetch-Site: none\r\n", "Sec-Fetch-Site: same-origin\r\n", "User-Agent: TarnDownloader/1.0\r\n",
+          "Origin: http://assets.tarn.example\r\nUser-Agent: TarnDownloader/1.0\r\n"}) {
+        EXPECT_EQ(Send(std::string("GET /api/download?url=u&name=c HTTP/1.1\r\n") + headers + "\r\n"),
+                  refused)
+            << headers;
+        EXPECT_EQ(Send(Post("/api/config", "{\"autoExtract\":false}", headers)), refused) << headers;
+        EXPECT_EQ(Send(std::string("GET /api/status HTTP/1.1\r\n") + headers + "\r\n"), statusWithTwo)
+            << headers;
+    }
+    EXPECT_EQ(Send("GET /api/download?url=u&name=c HTTP/1.1\r\nUser-Agent: curl/8.5.0\r\n\r\n"),
               ExpectedReply(200, kJson, StartedBody(2, "c")));
-    EXPECT_EQ(Send("GET /api/download?url=u&name=d HTTP/1.1\r\nSec-Fetch-Site: none\r\n\r\n"),
-              ExpectedReply(200, kJson, StartedBody(3, "d")));
-    EXPECT_EQ(Send("GET /api/download?url=u&name=e HTTP/1.1\r\nSec-Fetch-Site: same-origin\r\n\r\n"),
-              ExpectedReply(200, kJson, StartedBody(4, "e")));
     const std::string self = "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
     EXPECT_EQ(Send(Post("/api/config", "{\"autoExtract\":true}", self + "Sec-Fetch-Site: same-origin\r\n")),
               ExpectedReply(200, kJson, kUpdated));
     EXPECT_EQ(Send("GET /api/status HTTP/1.1\r\n" + self + "\r\n"),
-              ExpectedReply(200, kJson, StatusBody(port_, true, false, 5)));
+              ExpectedReply(200, kJson, StatusBody(port_, true, false, 3)));
 }
 
 TEST_F(ApiServer, SurvivesThousandsOfHostileRequests) {
@@ -599,8 +615,16 @@ TEST(ApiServerStart, PortInUseIsReportedAndExitStillWorks) {
         errorBox = FindErrorBox(program.processId());
     }
     ASSERT_NE(errorBox, nullptr);
+    // The box exists, with its caption, before its text is set: wait for what is read.
     std::wstring text;
-    EnumChildWindows(errorBox, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+    for (int i = 0; i < 300 && text.empty(); ++i) {
+        if (IsWindowVisible(errorBox)) {
+            EnumChildWindows(errorBox, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+        }
+        if (text.empty()) {
+            Sleep(50);
+        }
+    }
     EXPECT_EQ(text,
               L"\x7AEF\x53E3 " + std::to_wstring(port) +
                   L" \x5DF2\x88AB\x5360\x7528\n\x8BF7\x4FEE\x6539\x914D\x7F6E\x6216\x5173\x95ED\x51B2\x7A81"

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -195,3 +197,21 @@ TEST_F(InProcessServer, ConfigurationChangesGoThroughTheSettings) {
 }
 
 }  // namespace
+
+namespace {
+
+void ThrowingLaunch(const TaskRef&) {
+    throw std::runtime_error("a fault in one handler");
+}
+
+}  // namespace
+
+TEST_F(InProcessServer, AFaultWhileAnsweringOneRequestCostsOnlyThatConnection) {
+    SetTaskThreadLauncherForTesting(ThrowingLaunch);
+    // The worker starts once the reply is out; the fault comes after it.
+    EXPECT_EQ(HttpExchange(port_, SimpleGet("/api/download?url=http://x/a.zip&name=a"))
+                  .rfind("HTTP/1.1 200 OK\r\n", 0),
+              0u);
+    EXPECT_EQ(Get("/api/tasks").find("{\"tasks\":[{\"id\":0,\"name\":\"a\""), 0u) << Get("/api/tasks");
+    EXPECT_EQ(ReplyBody(HttpExchange(port_, SimpleGet("/api/status"))).rfind("{\"success\":true", 0), 0u);
+}

@@ -45,6 +45,7 @@ TEST(Config, FirstRunWritesDefaultsInOrderAndCreatesBothDirectories) {
     EXPECT_TRUE(config.autoExtract);
     EXPECT_TRUE(config.autoCopyToDev);
     EXPECT_FALSE(config.startMinimized);
+    EXPECT_EQ(config.maxDownloadBytes, 8ULL << 30) << "not written to the file, and 8 GiB unless set";
     EXPECT_TRUE(DirectoryExists(L"D:\\Downloads"));
     EXPECT_TRUE(DirectoryExists(L"D:\\996\\100\\VezOdevor\\dev"));
 }
@@ -70,6 +71,15 @@ TEST(Config, ShortOrEmptyDirectoriesFallBackToDefaultsAndFlagsAreNonZero) {
     EXPECT_TRUE(config.autoExtract);
     EXPECT_FALSE(config.autoCopyToDev);
     EXPECT_TRUE(config.startMinimized);
+    for (const auto& [text, bytes] : std::vector<std::pair<std::string, unsigned long long>>{
+             {"12345", 12345},
+             {"0", kDefaultMaxDownloadBytes},
+             {"-5", kDefaultMaxDownloadBytes},
+             {"1e9", kDefaultMaxDownloadBytes},
+             {"99999999999999999999", kDefaultMaxDownloadBytes}}) {
+        WriteAsciiIni(dir, "[Settings]\r\nMaxDownloadBytes=" + text + "\r\n");
+        EXPECT_EQ(LoadFrom(dir).maxDownloadBytes, bytes) << text;
+    }
 
     WriteAsciiIni(dir, "[Settings]\r\nDownloadDir=ab\r\n");
     config = LoadFrom(dir);

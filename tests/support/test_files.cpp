@@ -1,5 +1,7 @@
 #include "tests/support/test_files.h"
 
+#include <algorithm>
+
 #include "base/unique_handle.h"
 #include "base/win32.h"
 
@@ -89,6 +91,24 @@ bool FileExists(const std::wstring& path) {
 bool DirectoryExists(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& path) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data = {};
+    const HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool RemoveTree(const std::wstring& path) {

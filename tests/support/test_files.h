@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // A fresh, empty directory under the system's temporary folder, removed with its content at the
 // end of its scope.
@@ -28,6 +29,8 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
+// The names in a directory but "." and "..", sorted; empty when it cannot be listed.
+std::vector<std::wstring> ListFolder(const std::wstring& path);
 // Deletes a file or a directory tree; true when nothing is left at the path.
 bool RemoveTree(const std::wstring& path);
 

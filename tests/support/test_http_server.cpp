@@ -71,7 +71,7 @@ void ApplyRange(const std::string& head, TestResponse* response) {
         return;
     }
     const std::string ifRange = HeaderValue(head, "If-Range");
-    if (!ifRange.empty() && ifRange != response->etag) {
+    if (!ifRange.empty() && ifRange != response->etag && !response->ignoreIfRange) {
         return;
     }
     const size_t size = response->body.size();
@@ -85,7 +85,8 @@ void ApplyRange(const std::string& head, TestResponse* response) {
     }
     response->status = 206;
     response->headers += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(size - 1) +
-                         "/" + std::to_string(size) + "\r\n";
+                         "/" + (response->rangeTotal.empty() ? std::to_string(size) : response->rangeTotal) +
+                         "\r\n";
     response->body = response->body.substr(first);
     response->announcedLength = -1;
 }

@@ -30,6 +30,10 @@ struct TestResponse {
     // body from N and its Content-Range, 416 when N is past the end, and the whole body with 200
     // when an If-Range does not equal the ETag.
     bool honourRanges = false;
+    // With honourRanges: a range is sent whatever the If-Range says (a server that ignores it), and
+    // a non-empty rangeTotal replaces the whole length in a 206's Content-Range ("*", or a lie).
+    bool ignoreIfRange = false;
+    std::string rangeTotal = std::string();
     // When 0 or more, the connection is reset after this many body bytes of the reply (whose
     // Content-Length still announces all of it).
     std::int64_t resetAfterBytes = -1;

@@ -1,5 +1,6 @@
 #include "tasks/classified_copy.h"
 
+#include "base/text_convert.h"
 #include "base/unique_handle.h"
 #include "base/win32.h"
 #include "state/config.h"
@@ -167,6 +168,9 @@ TEST(MoveItem, DirectoryCopiedAcrossDrivesKeepsEveryFileIncludingDotNames) {
     EXPECT_EQ(ReadFileBytes(target + L"\\deep\\模型.bin"), "model");
     EXPECT_TRUE(DirectoryExists(target + L"\\empty"));
     EXPECT_FALSE(DirectoryExists(layout.source + L"\\pack"));
+    // Filed under its own name only, and not hidden as its copy was while it was made.
+    EXPECT_EQ(ListFolder(layout.dev), std::vector<std::wstring>{L"pack"});
+    EXPECT_EQ(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
 }
 
 // The copied-away source is removed inside the program: handed to a command interpreter, the
@@ -201,6 +205,7 @@ TEST(MoveItem, IncompleteDirectoryCopyKeepsTheSourceAndRemovesThePartialCopy) {
     EXPECT_EQ(ReadFileBytes(layout.source + L"\\pack\\sub\\.locked"), "cannot be read");
     EXPECT_EQ(ReadFileBytes(layout.source + L"\\pack\\sub\\z.png"), "z");
     EXPECT_FALSE(DirectoryExists(target));
+    EXPECT_TRUE(ListFolder(layout.dev).empty());
     EXPECT_FALSE(CopyDirectoryTree(layout.root / L"no such dir", layout.dev + L"\\x"));
 }
 
@@ -282,4 +287,31 @@ TEST(ClassifiedCopy, ConcurrentTasksIntoOneDevelopmentDirectoryLoseNothing) {
                       landedDir == "first" ? "second" : "first");
         }
     }
+}
+
+TEST(MoveItem, UnfinishedCopiesOfAnEarlierRunAreRemovedAndNothingElse) {
+    Layout layout;
+    const std::wstring effect = layout.dev + L"\\anim\\effect";
+    const std::vector<std::pair<std::wstring, bool>> leftovers = {
+        {layout.dev + L"\\.pack.partial-3\\a.png", true},
+        {effect + L"\\.sfx_a.png.partial-12", true},
+        {layout.dev + L"\\mp3\\.x.mp3.partial-1", true},
+        {layout.dev + L"\\mine\\.mine.zip.partial-7", true},
+        {layout.dev + L"\\.pack.partial-", false},
+        {layout.dev + L"\\.pack.partial-3a", false},
+        {layout.dev + L"\\pack.partial-3", false},
+        {effect + L"\\.config", false},
+        {layout.dev + L"\\mine\\deeper\\.y.partial-2", false},  // no copy goes this deep
+    };
+    for (const auto& [path, removed] : leftovers) {
+        CreateDirectoryRecursive(path.substr(0, path.find_last_of(L'\\')));
+        ASSERT_TRUE(WriteFileBytes(path, "x"));
+    }
+
+    RemoveUnfinishedCopies(layout.dev);
+
+    for (const auto& [path, removed] : leftovers) {
+        EXPECT_EQ(FileExists(path), !removed) << WideToUtf8(path);
+    }
+    EXPECT_FALSE(DirectoryExists(layout.dev + L"\\.pack.partial-3"));
 }

@@ -1,7 +1,9 @@
 #include "tasks/http_download.h"
 
+#include "base/text_convert.h"
 #include "base/unique_handle.h"
 #include "base/win32.h"
+#include "state/config.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_http_server.h"
 
@@ -219,7 +221,7 @@ TEST(HttpDownload, WriteFailureOnAFullDiskIsAFailure) {
     const Download result = Fetch(server.Url("/a.zip"), fullDevice);
 
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, "Failed to write local file");
+    EXPECT_EQ(result.error, "Not enough disk space");
     EXPECT_TRUE(result.progress.empty());
 }
 
@@ -366,7 +368,7 @@ TEST(HttpDownload, RepliesThatDoNotContinueTheFileLeaveItAsItWas) {
     };
     for (const auto& [response, text] : cases) {
         server.Serve("/kept.zip", response);
-        DownloadResume resume{"\"k\""};
+        DownloadResume resume{"\"k\"", 16};
         std::string error;
         EXPECT_FALSE(DownloadFile(server.Url("/kept.zip"), file, nullptr, error, &resume)) << text;
         EXPECT_EQ(error, text);
@@ -380,7 +382,7 @@ TEST(HttpDownload, RepliesThatDoNotContinueTheFileLeaveItAsItWas) {
     whole.honourRanges = true;
     server.Serve("/kept.zip", whole);
     std::vector<int> progress;
-    DownloadResume resume{"\"k\""};
+    DownloadResume resume{"\"k\"", 10};
     std::string error;
     EXPECT_TRUE(DownloadFile(
         server.Url("/kept.zip"), file, [&progress](int percent) { progress.push_back(percent); }, error,
@@ -388,4 +390,154 @@ TEST(HttpDownload, RepliesThatDoNotContinueTheFileLeaveItAsItWas) {
         << error;
     EXPECT_EQ(ReadFileBytes(file), "0123456789");
     EXPECT_EQ(progress, std::vector<int>{100});
+}
+
+TEST(HttpDownload, ARangeOfAnotherBodyIsNeverSplicedTheFileStartsOver) {
+    const std::string first = RandomBytes(600 * 1024, 12);
+    // Servers that answer the range whatever the If-Range says: with another ETag, with a total of
+    // "*", with no validator at all, and with the same ETag but another length.
+    const std::vector<std::pair<std::string, std::string>> bodiesAndTags = {
+        {RandomBytes(first.size(), 13), "\"B\""}, {first, "\"A\""}, {first, ""}, {first + "tail", "\"A\""}};
+    std::vector<TestResponse> cases;
+    for (const auto& [body, etag] : bodiesAndTags) {
+        TestResponse response{200, body};
+        response.etag = etag;
+        response.honourRanges = true;
+        response.ignoreIfRange = true;
+        cases.push_back(response);
+    }
+    cases[1].rangeTotal = "*";
+    TestHttpServer server;
+    TempDir dir;
+    for (size_t i = 0; i <= cases.size(); ++i) {
+        const std::string path = "/case" + std::to_string(i) + ".zip";
+        const std::wstring file = dir / (L"case" + std::to_wstring(i) + L".zip");
+        DownloadResume resume;
+        const size_t partial = CutFirstAttempt(server, path, first, "\"A\"", file, &resume);
+        EXPECT_EQ(resume.total, first.size());
+        // The last case: a 416 says the cut file is whole, but it is shorter than the body first seen.
+        TestResponse response = i < cases.size() ? cases[i] : TestResponse{200, first.substr(0, partial)};
+        if (i == cases.size()) {
+            response.etag = "\"A\"";
+            response.honourRanges = true;
+        }
+        server.Serve(path, response);
+        std::string error;
+        EXPECT_TRUE(DownloadFile(server.Url(path), file, nullptr, error, &resume)) << i << error;
+        EXPECT_TRUE(ReadFileBytes(file) == response.body) << i;
+        std::vector<std::string> requests = server.Requests();
+        ASSERT_GE(requests.size(), 2u);
+        requests.erase(requests.begin(), requests.end() - 2);
+        EXPECT_TRUE(HasHeader(requests[0], "Range: bytes=" + std::to_string(partial) + "-")) << i;
+        EXPECT_EQ(requests[1].find("Range"), std::string::npos) << i << requests[1];
+        EXPECT_EQ(resume.total, response.body.size()) << i;
+    }
+}
+
+namespace {
+
+// Settings loaded from a scratch file: the API on `apiPort`, and any further lines.
+struct ScratchSettings {
+    TempDir dir{L"cfg"};
+    ScratchSettings(int apiPort, const std::string& extra) {
+        const std::string folder = WideToUtf8(dir.path());
+        EXPECT_TRUE(WriteFileBytes(dir / L"TarnDown.ini", "[Settings]\r\nPort=" + std::to_string(apiPort) +
+                                                              "\r\nDownloadDir=" + folder +
+                                                              "\r\nDevDir=" + folder + "\r\n" + extra));
+        LoadConfigForExecutable(dir / L"TarnDown.exe");
+    }
+};
+
+}  // namespace
+
+TEST(DownloadRedirect, LoopbackAndUnspecifiedHostsInEveryForm) {
+    for (const wchar_t* host :
+         {L"127.0.0.1", L"127.1", L"127.255.0.9", L"0x7f.1", L"0177.0.0.1", L"2130706433", L"0.0.0.0", L"0",
+          L"LOCALHOST", L"localhost.", L"a.localhost", L"[::1]", L"[::]", L"[0:0:0:0:0:0:0:1]",
+          L"[::ffff:127.0.0.1]", L"user@127.0.0.1"}) {
+        EXPECT_TRUE(IsLoopbackOrUnspecifiedHost(host)) << WideToUtf8(host);
+    }
+    for (const wchar_t* host :
+         {L"128.0.0.1", L"10.0.0.1", L"1.2.3.4.5", L"127.0.0.1.example.com", L"example.com",
+          L"localhost.example.com", L"[::2]", L"[fe80::1]", L"0x1ff.0.0.1", L"", L"08.0.0.1"}) {
+        EXPECT_FALSE(IsLoopbackOrUnspecifiedHost(host)) << WideToUtf8(host);
+    }
+}
+
+TEST(HttpDownload, RedirectsAreFollowedHopByHopButNeverToThisProgramsApi) {
+    TestHttpServer api;  // stands for the program's own API: no download may ever ask it anything
+    const ScratchSettings settings(api.port(), "");
+    TestHttpServer server;
+    const std::string body = RandomBytes(100 * 1024, 14);
+    const std::string port = std::to_string(server.port());
+    server.Serve("/file.zip", TestResponse{200, body});
+    server.Serve("/r1", RedirectTo(server.UrlUtf8("/dir/r2")));
+    server.Serve("/dir/r2", RedirectTo("r3?x=1", 301));
+    server.Serve("/dir/r3?x=1", RedirectTo("//127.0.0.1:" + port + "/r4", 307));
+    server.Serve("/r4", RedirectTo("/file.zip#part", 308));
+    for (int hop = 0; hop < 11; ++hop) {
+        server.Serve("/hop" + std::to_string(hop), RedirectTo("/hop" + std::to_string(hop + 1), 303));
+    }
+    server.Serve("/hop11", TestResponse{200, body});
+    server.Serve("/tarn", RedirectTo("tarndownload://download?url=http%3A%2F%2Fx%2Fa.zip"));
+    const std::string apiPort = std::to_string(api.port());
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/r1", ""},
+        {"/hop1", ""},
+        {"/hop0", "Too many redirects"},
+        {"/tarn", "Invalid redirect address"},
+    };
+    TempDir dir;
+    for (const auto& [path, error] : cases) {
+        const Download result = Fetch(server.Url(path), dir / L"f.zip");
+        EXPECT_EQ(result.ok, error.empty()) << path;
+        EXPECT_EQ(result.error, error) << path;
+        EXPECT_TRUE(!result.ok || ReadFileBytes(dir / L"f.zip") == body) << path;
+    }
+    for (const std::string& request : server.Requests()) {
+        EXPECT_NE(request.find("User-Agent: TarnDownloader/1.0\r\n"), std::string::npos) << request;
+    }
+    // The eleventh redirect is read but not followed.
+    EXPECT_EQ(server.Requests().size(), 5u + 11u + 11u + 1u);
+
+    for (const std::string host :
+         {"127.0.0.1", "localhost", "0x7f.1", "2130706433", "127.8.8.8", "0.0.0.0"}) {
+        const std::string address = "http://" + host + ":" + apiPort + "/api/download?url=x&name=y";
+        server.Serve("/to-api", RedirectTo(address));
+        EXPECT_EQ(Fetch(server.Url("/to-api"), dir / L"api.zip").error, kOwnApiText) << host;
+        EXPECT_EQ(Fetch(Utf8ToWide(address), dir / L"api.zip").error, kOwnApiText) << host;
+    }
+    EXPECT_TRUE(api.Requests().empty());
+}
+
+TEST(HttpDownload, StalledEndlessAndOversizedBodiesFailWithTheirTexts) {
+    const ScratchSettings settings(kDefaultPort, "MaxDownloadBytes=100000\r\n");
+    SetDownloadStallWindowForTesting(1500);
+    TestHttpServer server;
+    TestResponse crawling{200, RandomBytes(700, 15)};  // 100 bytes every 0.7 s: under 1 KiB per window
+    crawling.pieceBytes = 100;
+    crawling.pauseMs = 700;
+    TestResponse atCap{200, RandomBytes(100000, 16)};
+    atCap.announcedLength = -2;
+    TestResponse pastCap{200, RandomBytes(100001, 17)};
+    pastCap.announcedLength = -2;
+    server.Serve("/crawl", crawling);
+    server.Serve("/at-cap", atCap);
+    server.Serve("/past-cap", pastCap);
+    server.Serve("/long", TestResponse{200, RandomBytes(300000, 18)});  // a length says where it ends
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/crawl", "Download stalled"}, {"/at-cap", ""}, {"/past-cap", "Download too large"}, {"/long", ""}};
+    TempDir dir;
+    for (const auto& [path, error] : cases) {
+        const Download result = Fetch(server.Url(path), dir / Utf8ToWide(path.substr(1)));
+        EXPECT_EQ(result.error, error) << path;
+        EXPECT_EQ(result.ok, error.empty()) << path;
+    }
+    EXPECT_TRUE(ReadFileBytes(dir / L"at-cap") == atCap.body);
+    // The bytes that came before the stall stay for a resume.
+    const std::string kept = ReadFileBytes(dir / L"crawl");
+    EXPECT_GE(kept.size(), 200u);
+    EXPECT_LT(kept.size(), crawling.body.size());
+    EXPECT_TRUE(crawling.body.compare(0, kept.size(), kept) == 0);
+    SetDownloadStallWindowForTesting(0);
 }

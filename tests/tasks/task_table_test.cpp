@@ -210,6 +210,19 @@ TEST_F(TaskTable, AClearedTasksWorkerNeverChangesTheTaskThatReusesItsIndex) {
     EXPECT_TRUE(task.extractDir.empty());
     ASSERT_TRUE(CopyTask(fresh, &copy));
     EXPECT_EQ(copy.name, "new");
+
+    // A cleared task's worker still writes its file: the path is nobody else's until it ends.
+    DownloadTask named = Task("pack", "u3");
+    named.filePath = L"C:\\dl\\pack_20261208_101010.zip";
+    std::wstring second;
+    {
+        const PathReservation running(AppendTask(named));
+        ClearTasks();
+        second = Snapshot(AppendTask(named).index).filePath;
+        EXPECT_NE(second, named.filePath);
+        ClearTasks();
+    }
+    EXPECT_EQ(Snapshot(AppendTask(named).index).filePath, named.filePath);
 }
 
 TEST_F(TaskTable, RetryResetsAFailedTaskInPlaceUnderANewSerialAndOnlyOnce) {

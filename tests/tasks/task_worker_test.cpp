@@ -91,15 +91,20 @@ TEST_F(TaskWorker, CopyWithoutDevelopmentDirectoryHasNoCopyStage) {
     EXPECT_EQ(task.copyDestDir, L"");
 }
 
-TEST_F(TaskWorker, CopyWithoutExtractionCopiesTheArchiveUnderTheTaskName) {
+TEST_F(TaskWorker, CopyWithoutExtractionCopiesTheArchiveUnderTheTaskNameButNeverOverAFile) {
     env_.Configure(false, true);
-    CreateDirectoryRecursive(env_.devDir() + L"\\pack");
-    WriteFileBytes(env_.devDir() + L"\\pack\\pack.zip", "an older copy");
-    const DownloadTask task = Run("/pack.zip", "pack");
+    DownloadTask task = Run("/pack.zip", "pack");
     EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
     EXPECT_EQ(task.progress, 100);
     EXPECT_TRUE(ReadFileBytes(env_.devDir() + L"\\pack\\pack.zip") == kPackZip);
     EXPECT_TRUE(FileExists(task.filePath));
+    EXPECT_EQ(ListFolder(env_.devDir() + L"\\pack"), std::vector<std::wstring>{L"pack.zip"});
+
+    WriteFileBytes(env_.devDir() + L"\\pack\\pack.zip", "the user's own copy");
+    task = Run("/pack.zip", "pack");
+    EXPECT_EQ(task.status, TaskStatus::AlreadyExists) << task.error;
+    EXPECT_EQ(ReadFileBytes(env_.devDir() + L"\\pack\\pack.zip"), "the user's own copy");
+    EXPECT_EQ(ListFolder(env_.devDir() + L"\\pack"), std::vector<std::wstring>{L"pack.zip"});
 }
 
 TEST_F(TaskWorker, PlainCopyThatCannotBeWrittenFailsTheTask) {

@@ -376,6 +376,18 @@ TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTaskAndStartsItsRo
     ASSERT_EQ(g_installersStarted.size(), 1u);
     EXPECT_EQ(g_installersStarted[0].index, 0u);
     EXPECT_EQ(g_installersStarted[0].serial, task.serial);
+
+    // While it waits or runs, the button does nothing; once it ended, it asks again.
+    Command(IDC_INSTALL_WEBVIEW2);
+    PumpMessages();
+    EXPECT_EQ(g_questionsAsked, 2);
+    EXPECT_EQ(TaskCount(), 1u);
+    UpdateTaskStatus(g_installersStarted[0], TaskStatus::Failed, 0, "下载失败");
+    Command(IDC_INSTALL_WEBVIEW2);
+    PumpMessages();
+    EXPECT_EQ(g_questionsAsked, 3);
+    EXPECT_EQ(TaskCount(), 2u);
+    EXPECT_EQ(g_installersStarted.size(), 2u);
     SetInstallerThreadLauncherForTesting(nullptr);
     SetInstallQuestionForTesting(nullptr);
     SetTaskListOperationsForTesting({});
