@@ -31,6 +31,8 @@ constexpr const char* kInterruptedText = "Connection lost during download";
 constexpr const char* kWriteText = "Failed to write local file";
 constexpr const char* kStoppedText = "Download stopped: the program is ending";
 constexpr const char* kWrongRangeText = "Server sent a range that does not continue the file";
+// A Retry-After of more digits than this is no number of seconds worth waiting for.
+constexpr size_t kMaxRetryAfterDigits = 9;
 
 // The steps of opening the request carry the texts this download has always reported.
 const char* OpenFailureText(HttpGetStep step) {
@@ -59,6 +61,34 @@ std::string FormatShortBodyError(std::uint64_t received, std::uint64_t announced
     std::snprintf(text, sizeof(text), "Incomplete download: received %llu of %llu bytes",
                   static_cast<unsigned long long>(received), static_cast<unsigned long long>(announced));
     return text;
+}
+
+// Statuses a server gives for a passing condition (time-out, too many requests, a server error
+// behind it or an overload).
+bool IsPassingStatus(DWORD status) {
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+// A reset or timed-out connection may pass; a refused connection or an unknown host name will not.
+bool IsPassingNetworkError(std::uint32_t code) {
+    return code == ERROR_WINHTTP_TIMEOUT || code == ERROR_WINHTTP_CONNECTION_ERROR;
+}
+
+// Retry-After as a number of seconds; its date form and anything unreadable count as none.
+std::uint32_t QueryRetryAfterSeconds(HINTERNET request) {
+    std::wstring text;
+    if (!QueryHeaderText(request, WINHTTP_QUERY_RETRY_AFTER, &text) || text.empty() ||
+        text.size() > kMaxRetryAfterDigits) {
+        return 0;
+    }
+    std::uint32_t seconds = 0;
+    for (const wchar_t ch : text) {
+        if (ch < L'0' || ch > L'9') {
+            return 0;
+        }
+        seconds = seconds * 10 + static_cast<std::uint32_t>(ch - L'0');
+    }
+    return seconds;
 }
 
 bool MoveFilePointer(HANDLE file, std::uint64_t position) {
@@ -93,6 +123,10 @@ int DownloadPercent(std::uint64_t received, std::uint64_t announced) {
 
 bool DownloadFile(const std::wstring& url, const std::wstring& filePath, ProgressCallback progress,
                   std::string& error, DownloadResume* resume) {
+    if (resume) {
+        resume->transient = false;
+        resume->retryAfterSeconds = 0;
+    }
     UrlParts parts;
     if (!SplitUrl(url, &parts)) {
         error = kInvalidUrlText;
@@ -132,6 +166,9 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
     const HttpGetStep step = OpenHttpGet({parts.host, parts.port, parts.secure, parts.path}, options, &get);
     if (step != HttpGetStep::Received) {
         error = OpenFailureText(step);
+        if (resume) {
+            resume->transient = IsPassingNetworkError(get.failure);
+        }
         return false;
     }
     const UniqueInternet& request = get.request;
@@ -164,6 +201,10 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
             return false;
         case RangeReply::Refused:
             error = FormatHttpStatusError(status);
+            if (resume && IsPassingStatus(status)) {
+                resume->transient = true;
+                resume->retryAfterSeconds = QueryRetryAfterSeconds(request.get());
+            }
             return false;
     }
     if (resume) {
@@ -207,6 +248,9 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
             DebugTrace(L"DownloadFile: connection lost after %llu bytes (%lu)",
                        static_cast<unsigned long long>(received), lastError);
             error = kInterruptedText;
+            if (resume) {
+                resume->transient = true;
+            }
             return false;
         }
         if (got == 0) {
@@ -219,6 +263,11 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         }
         filled += got;
         received += got;
+        // A stopped download keeps every byte it received, so that a retry asks only for the rest.
+        if (resume && resume->cancel && resume->cancel->load()) {
+            error = flush() ? kDownloadCancelledText : kWriteText;
+            return false;
+        }
         if (filled == kDownloadBufferBytes && !flush()) {
             error = kWriteText;
             return false;
@@ -230,6 +279,9 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
     }
     if (lengthKnown && received != announced) {
         error = FormatShortBodyError(received, announced);
+        if (resume) {
+            resume->transient = received < announced;
+        }
         return false;
     }
     if (progress && (!lengthKnown || announced == 0)) {

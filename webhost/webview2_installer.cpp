@@ -1,6 +1,5 @@
 #include "webhost/webview2_installer.h"
 
-#include "base/debug_trace.h"
 #include "base/file_system.h"
 #include "base/text_convert.h"
 #include "base/win32.h"
@@ -11,9 +10,6 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <exception>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -31,16 +27,7 @@ void OpenWithShell(const std::wstring& path) {
     }
 }
 
-void LaunchDetachedInstaller(const TaskRef& task) {
-    WorkerLease lease = WorkerLease::Take();
-    if (!lease.valid()) {
-        return;
-    }
-    std::thread([task, held = std::move(lease)]() { RunWebView2Installer(task); }).detach();
-}
-
 BootstrapperStarter g_starter = OpenWithShell;
-InstallerThreadLauncher g_launcher = LaunchDetachedInstaller;
 
 void ReportFailure(const TaskRef& ref) {
     UpdateTaskStatus(ref, TaskStatus::Failed, 0, kWebView2InstallerFailedText);
@@ -94,36 +81,11 @@ std::wstring WebView2BootstrapperPath() {
     return TempDirectory() + kWebView2BootstrapperFileName;
 }
 
-// Thread entry: nothing may escape it, so any exception ends the task as failed.
-void RunWebView2Installer(TaskRef ref) {
-    try {
-        RunInstaller(ref);
-    } catch (const std::exception& exception) {
-        DebugTrace(L"RunWebView2Installer: %ls", Utf8ToWide(exception.what()).c_str());
-        try {
-            ReportFailure(ref);
-        } catch (...) {
-        }
-    } catch (...) {
-        try {
-            ReportFailure(ref);
-        } catch (...) {
-        }
-    }
+void RunWebView2Installer(const TaskRef& ref) {
+    RunInstaller(ref);
 }
 
-void StartWebView2Installer(const TaskRef& task) {
-    try {
-        g_launcher(task);
-    } catch (const std::system_error& error) {
-        DebugTrace(L"StartWebView2Installer: thread creation failed (%d)", error.code().value());
-        ReportFailure(task);
-    }
-}
-
-void SetInstallerThreadLauncherForTesting(InstallerThreadLauncher launcher) {
-    g_launcher = launcher ? launcher : LaunchDetachedInstaller;
-}
+const TaskRoutine kWebView2InstallerRoutine = {RunWebView2Installer, kWebView2InstallerFailedText};
 
 void SetBootstrapperStarterForTesting(BootstrapperStarter starter) {
     g_starter = starter ? starter : OpenWithShell;

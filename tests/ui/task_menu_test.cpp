@@ -2,7 +2,7 @@
 // code opens is found among the test thread's windows and read through MN_GETHMENU, and commands
 // are chosen with the keys a user would press.
 #include "base/window_messages.h"
-#include "tasks/task_table.h"
+#include "tasks/task_runner.h"
 #include "tests/support/download_window_fixture.h"
 #include "tests/support/message_pump.h"
 #include "ui/control_ids.h"

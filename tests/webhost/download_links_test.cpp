@@ -6,7 +6,7 @@
 #include "base/window_messages.h"
 #include "state/app_state.h"
 #include "state/config.h"
-#include "tasks/task_table.h"
+#include "tasks/task_runner.h"
 #include "webhost/site.h"
 
 #include <gtest/gtest.h>
