@@ -80,10 +80,11 @@ HttpReply HandleApiCancel(const HttpRequest& request) {
             return NoSuchTask();
         case CancelOutcome::NotCancellable:
             return JsonReply(
-                409, "{\"success\":false,\"message\":\"Only a waiting or downloading task can be cancelled\"}");
+                409,
+                "{\"success\":false,\"message\":\"Only a waiting or downloading task can be cancelled\"}");
         case CancelOutcome::Cancelled:
             break;
     }
-    return JsonReply(200, "{\"success\":true,\"message\":\"Task cancelled\",\"task_id\":" +
-                              std::to_string(index) + "}");
+    return JsonReply(
+        200, "{\"success\":true,\"message\":\"Task cancelled\",\"task_id\":" + std::to_string(index) + "}");
 }

@@ -168,9 +168,10 @@ LRESULT OnDownloadsDone() {
     NOTIFYICONDATAW balloon = g_trayIconData;
     balloon.uFlags = NIF_INFO;
     balloon.dwInfoFlags = NIIF_INFO;
-    swprintf(balloon.szInfo, sizeof(balloon.szInfo) / sizeof(balloon.szInfo[0]), kDoneFormat, counts.succeeded,
-             counts.failed);
-    wcsncpy(balloon.szInfoTitle, kDoneTitle, sizeof(balloon.szInfoTitle) / sizeof(balloon.szInfoTitle[0]) - 1);
+    swprintf(balloon.szInfo, sizeof(balloon.szInfo) / sizeof(balloon.szInfo[0]), kDoneFormat,
+             counts.succeeded, counts.failed);
+    wcsncpy(balloon.szInfoTitle, kDoneTitle,
+            sizeof(balloon.szInfoTitle) / sizeof(balloon.szInfoTitle[0]) - 1);
     g_notifyIcon(NIM_MODIFY, &balloon);
     return 0;
 }

@@ -141,8 +141,8 @@ const wchar_t* FlagText(bool value) {
 
 // A limit above the highest means the highest; none, zero or text means the default.
 int ReadDownloadLimit(const wchar_t* file) {
-    const int value = static_cast<int>(
-        GetPrivateProfileIntW(kConfigSection, L"MaxConcurrentDownloads", kDefaultMaxConcurrentDownloads, file));
+    const int value = static_cast<int>(GetPrivateProfileIntW(kConfigSection, L"MaxConcurrentDownloads",
+                                                             kDefaultMaxConcurrentDownloads, file));
     if (value > kMaxConcurrentDownloads) {
         return kMaxConcurrentDownloads;
     }

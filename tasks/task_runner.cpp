@@ -44,7 +44,7 @@ struct Running {
     TaskRef ref;
     const TaskRoutine* routine = nullptr;
     int failedTries = 0;
-    bool downloading = false;     // holds a download turn
+    bool downloading = false;        // holds a download turn
     std::uint32_t retryDelayMs = 0;  // set when it ends waiting for another try
     std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
 };
@@ -252,7 +252,8 @@ SYSTEMTIME LocalTimeAfter(std::uint32_t delayMs) {
 }
 
 // The runner's answer to the end of a download stage; see TaskWorkerHooks::downloadEnded.
-bool OnDownloadEnded(const TaskRef& ref, bool downloaded, const DownloadResume& attempt, const std::string& error) {
+bool OnDownloadEnded(const TaskRef& ref, bool downloaded, const DownloadResume& attempt,
+                     const std::string& error) {
     bool cancelled = false;
     int failedTries = 0;
     {
@@ -272,8 +273,8 @@ bool OnDownloadEnded(const TaskRef& ref, bool downloaded, const DownloadResume& 
     if (downloaded) {
         return true;
     }
-    const std::uint32_t delayMs =
-        AutomaticRetryDelayMs(attempt.transient, attempt.retryAfterSeconds, failedTries, GetConfig().autoRetry);
+    const std::uint32_t delayMs = AutomaticRetryDelayMs(attempt.transient, attempt.retryAfterSeconds,
+                                                        failedTries, GetConfig().autoRetry);
     if (delayMs == 0) {
         UpdateTaskStatus(ref, TaskStatus::Failed, 0, error);
         return false;
@@ -306,8 +307,8 @@ void OnThreadEnded(const TaskRef& ref) {
         const Running ended = *run;
         g_running.erase(g_running.begin() + (run - g_running.data()));
         if (ended.retryDelayMs > 0) {
-            g_waiting.push_front(
-                Waiting{ended.ref, ended.routine, ended.failedTries + 1, GetTickCount64() + ended.retryDelayMs});
+            g_waiting.push_front(Waiting{ended.ref, ended.routine, ended.failedTries + 1,
+                                         GetTickCount64() + ended.retryDelayMs});
         } else if (!ended.routine) {
             // A task cleared from the table meanwhile counts as neither.
             DownloadTask task;
@@ -364,8 +365,8 @@ std::uint32_t AutomaticRetryDelayMs(bool transient, std::uint32_t retryAfterSeco
         return 0;
     }
     if (retryAfterSeconds > 0) {
-        const std::uint32_t seconds = retryAfterSeconds < kMaxRetryAfterSeconds ? retryAfterSeconds
-                                                                                 : kMaxRetryAfterSeconds;
+        const std::uint32_t seconds =
+            retryAfterSeconds < kMaxRetryAfterSeconds ? retryAfterSeconds : kMaxRetryAfterSeconds;
         return seconds * kMillisecondsPerSecond;
     }
     return kRetryDelaysMs[failedTries];

@@ -14,7 +14,6 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-
 namespace {
 
 constexpr const char* kCopyFailedText = "Failed to copy file to development directory";

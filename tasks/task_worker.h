@@ -21,7 +21,8 @@ struct TaskWorkerHooks {
     // failure. True: go on (only after a download that succeeded); false: the caller has settled the
     // task (failed, cancelled or waiting for another try) and the pipeline stops. Empty: a failure
     // is reported as the task's final status.
-    std::function<bool(bool downloaded, const DownloadResume& attempt, const std::string& error)> downloadEnded;
+    std::function<bool(bool downloaded, const DownloadResume& attempt, const std::string& error)>
+        downloadEnded;
 };
 
 // Runs the task `ref` names, once: download (resuming what an earlier attempt left), then extraction

@@ -10,7 +10,6 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-
 namespace {
 
 // Time the bootstrapper gets to show itself before the program ends.

@@ -34,10 +34,11 @@ TEST(Config, FirstRunWritesDefaultsInOrderAndCreatesBothDirectories) {
 
     EXPECT_EQ(g_exeDir, dir.path());
     EXPECT_EQ(g_configPath, dir / L"TarnDown.ini");
-    EXPECT_EQ(ReadFileBytes(dir / L"TarnDown.ini"),
-              Utf16File(L"[Settings]\r\nPort=61206\r\nDownloadDir=D:\\Downloads\r\n"
-                        L"DevDir=D:\\996\\100\\VezOdevor\\dev\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\n"
-                        L"StartMinimized=0\r\nMaxConcurrentDownloads=3\r\nAutoRetry=1\r\nNotifyWhenDone=1\r\n"));
+    EXPECT_EQ(
+        ReadFileBytes(dir / L"TarnDown.ini"),
+        Utf16File(L"[Settings]\r\nPort=61206\r\nDownloadDir=D:\\Downloads\r\n"
+                  L"DevDir=D:\\996\\100\\VezOdevor\\dev\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\n"
+                  L"StartMinimized=0\r\nMaxConcurrentDownloads=3\r\nAutoRetry=1\r\nNotifyWhenDone=1\r\n"));
     const AppConfig config = GetConfig();
     EXPECT_EQ(config.port, 61206);
     EXPECT_EQ(config.downloadDir, L"D:\\Downloads");

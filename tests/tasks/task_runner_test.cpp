@@ -204,7 +204,8 @@ TEST_F(TaskRunner, RetryAfterIsWaitedForAndA404IsFinal) {
     TestResponse busy{429, ""};
     busy.headers = "Retry-After: 3\r\n";
     server_.ServeInTurn("/busy.zip", {busy, TestResponse{200, "late"}});
-    const HWND tray = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    const HWND tray =
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     g_hTrayWnd = tray;
     TakeFinishedCounts();
     const TaskRef busyRef = Submit(1, "/busy.zip")[0];
