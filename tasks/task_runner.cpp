@@ -226,7 +226,11 @@ void Launch(const std::vector<TaskRef>& starts) {
     }
 }
 
+// Once the program ends nothing starts; the check also keeps a late timer off torn-down state.
 void CALLBACK OnRetryTimer(PTP_CALLBACK_INSTANCE, PVOID, PTP_TIMER) {
+    if (IsExitStarted()) {
+        return;
+    }
     try {
         Pump();
     } catch (...) {
