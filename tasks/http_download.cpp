@@ -13,6 +13,7 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -33,6 +34,10 @@ constexpr const char* kStoppedText = "Download stopped: the program is ending";
 constexpr const char* kWrongRangeText = "Server sent a range that does not continue the file";
 // A Retry-After of more digits than this is no number of seconds worth waiting for.
 constexpr size_t kMaxRetryAfterDigits = 9;
+// A stoppable download reads this much while the data trickles, and twice as much after each read
+// that took less than kFastReadMs, up to its buffer.
+constexpr DWORD kSlowReadBytes = 512;
+constexpr ULONGLONG kFastReadMs = 100;
 
 // The steps of opening the request carry the texts this download has always reported.
 const char* OpenFailureText(HttpGetStep step) {
@@ -238,12 +243,19 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         return true;
     };
 
-    // WinHttpReadData blocks until some data is there and returns what it has (8 KiB pieces under
-    // Wine), so reading straight into the free part of the buffer needs no separate
-    // WinHttpQueryDataAvailable call per piece; 0 bytes is the end of the body.
+    // WinHttpReadData blocks until it has all it asked for or the body ends (0 bytes), so reading
+    // straight into the free part of the buffer needs no WinHttpQueryDataAvailable call per piece
+    // (which, after a reset connection, made Wine 8's WinHTTP read past its buffer). A trickling
+    // server stretches such a read to minutes, so a download that may be stopped asks for little
+    // while the data comes slowly and for more while it comes fast: it sees the stop request
+    // within a second.
+    const bool stoppable = resume && resume->cancel;
+    DWORD readSize = stoppable ? kSlowReadBytes : kDownloadBufferBytes;
     for (;;) {
+        const DWORD want = std::min<DWORD>(readSize, kDownloadBufferBytes - filled);
+        const ULONGLONG readStart = GetTickCount64();
         DWORD got = 0;
-        if (!WinHttpReadData(request.get(), buffer.data() + filled, kDownloadBufferBytes - filled, &got)) {
+        if (!WinHttpReadData(request.get(), buffer.data() + filled, want, &got)) {
             const DWORD lastError = GetLastError();
             DebugTrace(L"DownloadFile: connection lost after %llu bytes (%lu)",
                        static_cast<unsigned long long>(received), lastError);
@@ -255,6 +267,10 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         }
         if (got == 0) {
             break;
+        }
+        if (stoppable) {
+            const bool fast = GetTickCount64() - readStart < kFastReadMs;
+            readSize = fast ? std::min<DWORD>(readSize * 2, kDownloadBufferBytes) : kSlowReadBytes;
         }
         // The program's exit waits for workers only briefly; a download notices it between reads.
         if (IsExitStarted()) {
