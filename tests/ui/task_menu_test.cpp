@@ -2,7 +2,6 @@
 // code opens is found among the test thread's windows and read through MN_GETHMENU, and commands
 // are chosen with the keys a user would press.
 #include "base/window_messages.h"
-#include "state/config.h"
 #include "tasks/task_runner.h"
 #include "tests/support/download_window_fixture.h"
 #include "tests/support/message_pump.h"
@@ -242,26 +241,4 @@ TEST_F(TaskMenu, TheKeyboardsMenuBelongsToTheSelectedRowAndEmptySpaceHasNone) {
     none.stateMask = LVIS_SELECTED;
     SendMessageW(List(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
     EXPECT_EQ(ShowMenu(MAKELPARAM(-1, -1), {VK_ESCAPE}), 0u);
-}
-
-// "取消" on a download that waits for its turn ends it at once, failed with "已取消"; it never got a
-// thread, and the three running downloads keep theirs.
-TEST_F(TaskMenu, CancelEndsADownloadWaitingForItsTurn) {
-    UpdateConfig([](AppConfig& config) { config.maxConcurrentDownloads = 3; });
-    std::vector<TaskRef> refs;
-    for (const char* name : {"a", "b", "c", "d"}) {
-        refs.push_back(SubmitTask(Task(name, TaskStatus::Pending)));
-    }
-    ASSERT_NE(OpenWindow(false), nullptr);
-    NotifyTaskListChanged();
-    PumpMessages();
-    ASSERT_EQ(g_workersStarted.size(), 3u);
-
-    ASSERT_EQ(RightClickRow(3, {VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}), 1u);
-    EXPECT_TRUE(LastMenu()[2].enabled);
-    DownloadTask task;
-    ASSERT_TRUE(CopyTask(refs[3], &task));
-    EXPECT_EQ(task.status, TaskStatus::Failed);
-    EXPECT_EQ(task.error, "已取消");
-    EXPECT_EQ(g_workersStarted.size(), 3u);
 }
