@@ -7,7 +7,7 @@
 #include "state/config.h"
 #include "state/window_requests.h"
 #include "tasks/task_creation.h"
-#include "tasks/task_table.h"
+#include "tasks/task_runner.h"
 
 #include <vector>
 
@@ -40,6 +40,8 @@ std::string BuildStatusText(const AppConfig& config, size_t taskCount) {
     text += JsonBool(config.autoExtract);
     text += ",\"autoCopyToDev\":";
     text += JsonBool(config.autoCopyToDev);
+    text += ",\"maxConcurrentDownloads\":";
+    text += std::to_string(config.maxConcurrentDownloads);
     text += ",\"taskCount\":";
     text += std::to_string(taskCount);
     text += "}";
@@ -72,6 +74,38 @@ DirectoryValue DirectoryFromJson(const std::string& rawValue, std::wstring* dire
     }
     *directory = TrimDirectorySeparators(Utf8ToWide(text));
     return IsLocalDirectory(*directory) ? DirectoryValue::Usable : DirectoryValue::Unusable;
+}
+
+// Digits only, and few enough that the number cannot overflow.
+bool IsWholeNumber(const std::string& text) {
+    constexpr size_t kMaxDigits = 9;
+    if (text.empty() || text.size() > kMaxDigits) {
+        return false;
+    }
+    for (const char ch : text) {
+        if (ch < '0' || ch > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The posted limit of parallel downloads: 0 when absent (unchanged); false for anything but a whole
+// number within the limits.
+bool ReadDownloadLimit(const std::string& json, int* limit) {
+    std::string text = GetJsonValue(json, "maxConcurrentDownloads");
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    *limit = 0;
+    if (text.empty()) {
+        return true;
+    }
+    if (!IsWholeNumber(text) || !IsUsableDownloadLimit(ParseLeadingInteger(text))) {
+        return false;
+    }
+    *limit = static_cast<int>(ParseLeadingInteger(text));
+    return true;
 }
 
 HttpReply InvalidSetting(const char* key) {
@@ -116,7 +150,8 @@ std::string BuildTasksJson() {
 }
 
 // The duplicate check and the append are one step of the table, so two equal requests cannot both
-// start a task. The task list learns of the task and its worker starts only after the reply.
+// start a task. The task list learns of the task and the runner starts or queues it only after the
+// reply.
 HttpReply HandleApiDownload(const HttpRequest& request) {
     const std::string url = ParamOrEmpty(request, "url");
     const std::string name = ParamOrEmpty(request, "name");
@@ -129,7 +164,7 @@ HttpReply HandleApiDownload(const HttpRequest& request) {
     }
     const DownloadTask task = MakeDownloadTask(url, name, category);
     TaskRef ref;
-    if (!AppendTaskUnlessDuplicate(task, &ref)) {
+    if (!AddTaskUnlessDuplicate(task, &ref)) {
         return JsonReply(200, "{\"success\":true,\"message\":\"Task already exists\",\"name\":\"" +
                                   JsonEscape(task.name) + "\"}");
     }
@@ -139,7 +174,7 @@ HttpReply HandleApiDownload(const HttpRequest& request) {
                  ",\"name\":\"" + JsonEscape(task.name) + "\"}");
     reply.afterSend = [ref]() {
         NotifyTaskListChanged();
-        StartTaskWorker(ref);
+        StartTask(ref);
     };
     return reply;
 }
@@ -165,6 +200,10 @@ HttpReply HandleApiConfig(const HttpRequest& request) {
     const bool hasDevDir = devValue == DirectoryValue::Usable;
     const bool autoExtract = GetJsonBool(json, "autoExtract");
     const bool autoCopyToDev = GetJsonBool(json, "autoCopyToDev");
+    int limit = 0;
+    if (!ReadDownloadLimit(json, &limit)) {
+        return InvalidSetting("maxConcurrentDownloads");
+    }
     int port = 0;
     const std::string portText = GetJsonValue(json, "port");
     if (!portText.empty()) {
@@ -184,6 +223,9 @@ HttpReply HandleApiConfig(const HttpRequest& request) {
         }
         config.autoExtract = autoExtract;
         config.autoCopyToDev = autoCopyToDev;
+        if (limit != 0) {
+            config.maxConcurrentDownloads = limit;
+        }
         if (port != 0 && port != config.port) {
             config.port = port;
             portChanged = true;
@@ -192,6 +234,9 @@ HttpReply HandleApiConfig(const HttpRequest& request) {
     const AppConfig updated = GetConfig();
     CreateDirectoryRecursive(updated.downloadDir);
     CreateDirectoryRecursive(updated.devDir);
+    if (limit != 0) {
+        OnDownloadLimitChanged();
+    }
     if (portChanged) {
         // The listening socket stays on the old port until the next start; the tip shows the new one.
         RequestTrayTipRefresh();

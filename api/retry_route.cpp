@@ -1,7 +1,7 @@
 #include "api/retry_route.h"
 
 #include "api/json_text.h"
-#include "tasks/task_table.h"
+#include "tasks/task_runner.h"
 
 #include <string>
 
@@ -29,20 +29,32 @@ bool ParseTaskId(std::string text, size_t* index) {
     return true;
 }
 
+bool ParseRequestTaskId(const HttpRequest& request, size_t* index) {
+    const std::string& json = request.body.empty() ? request.query : request.body;
+    return ParseTaskId(GetJsonValue(json, "task_id"), index);
+}
+
+HttpReply InvalidTaskId() {
+    return JsonReply(400, "{\"success\":false,\"message\":\"Missing or invalid task_id\"}");
+}
+
+HttpReply NoSuchTask() {
+    return JsonReply(404, "{\"success\":false,\"message\":\"Task not found\"}");
+}
+
 }  // namespace
 
-// The reset happens before the reply, so a second request is refused at once; the worker starts
-// after the reply, as a new download's does.
+// The reset happens before the reply, so a second request is refused at once; the runner starts
+// or queues the task after the reply, as a new download's.
 HttpReply HandleApiRetry(const HttpRequest& request) {
-    const std::string& json = request.body.empty() ? request.query : request.body;
     size_t index = 0;
-    if (!ParseTaskId(GetJsonValue(json, "task_id"), &index)) {
-        return JsonReply(400, "{\"success\":false,\"message\":\"Missing or invalid task_id\"}");
+    if (!ParseRequestTaskId(request, &index)) {
+        return InvalidTaskId();
     }
     TaskRef ref;
-    switch (PrepareTaskRetry(index, &ref)) {
+    switch (PrepareRetry(index, &ref)) {
         case RetryOutcome::NoSuchTask:
-            return JsonReply(404, "{\"success\":false,\"message\":\"Task not found\"}");
+            return NoSuchTask();
         case RetryOutcome::NotFailed:
             return JsonReply(409, "{\"success\":false,\"message\":\"Only a failed task can be retried\"}");
         case RetryOutcome::NotRetryable:
@@ -52,6 +64,27 @@ HttpReply HandleApiRetry(const HttpRequest& request) {
     }
     HttpReply reply = JsonReply(
         200, "{\"success\":true,\"message\":\"Retry started\",\"task_id\":" + std::to_string(index) + "}");
-    reply.afterSend = [ref]() { StartTaskWorker(ref); };
+    reply.afterSend = [ref]() { StartTask(ref); };
     return reply;
+}
+
+// The download stops after the reply at the latest within a second; the task shows it as failed
+// with "已取消".
+HttpReply HandleApiCancel(const HttpRequest& request) {
+    size_t index = 0;
+    if (!ParseRequestTaskId(request, &index)) {
+        return InvalidTaskId();
+    }
+    switch (CancelTask(index)) {
+        case CancelOutcome::NoSuchTask:
+            return NoSuchTask();
+        case CancelOutcome::NotCancellable:
+            return JsonReply(
+                409,
+                "{\"success\":false,\"message\":\"Only a waiting or downloading task can be cancelled\"}");
+        case CancelOutcome::Cancelled:
+            break;
+    }
+    return JsonReply(
+        200, "{\"success\":true,\"message\":\"Task cancelled\",\"task_id\":" + std::to_string(index) + "}");
 }

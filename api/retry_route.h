@@ -1,4 +1,5 @@
-// The API's retry route: runs a failed task again in place, as the task list's menu does.
+// The API's routes for one task by its id, as the task list's menu offers them: retry runs a failed
+// task again in place, cancel stops a waiting or running download.
 #pragma once
 
 #include "api/http_request.h"
@@ -6,3 +7,6 @@
 
 // POST "/api/retry" with {"task_id":N}.
 HttpReply HandleApiRetry(const HttpRequest& request);
+
+// POST "/api/cancel" with {"task_id":N}.
+HttpReply HandleApiCancel(const HttpRequest& request);

@@ -14,6 +14,7 @@ constexpr Route kRoutes[] = {
     {"/api/config", true, nullptr, false, HandleApiStatus},
     {"/api/tasks", true, nullptr, false, HandleApiTasks},
     {"/api/retry", false, "POST", true, HandleApiRetry},
+    {"/api/cancel", false, "POST", true, HandleApiCancel},
     {"/", false, nullptr, false, HandleStatusPage},
     {"/index.html", false, nullptr, false, HandleStatusPage},
 };

@@ -6,6 +6,7 @@
 #include "base/window_messages.h"
 #include "state/app_state.h"
 #include "state/config.h"
+#include "tasks/task_runner.h"
 #include "ui/control_ids.h"
 #include "ui/download_window.h"
 #include "ui/ui_state.h"
@@ -21,6 +22,8 @@ constexpr const wchar_t* kMenuViewTasksText = L"查看下载任务";
 constexpr const wchar_t* kMenuExitText = L"退出下载助手";
 // Explorer broadcasts this registered message when it (re)starts; the icon must be added again.
 constexpr const wchar_t* kTaskbarCreatedMessageName = L"TaskbarCreated";
+constexpr const wchar_t* kDoneTitle = L"下载助手";
+constexpr const wchar_t* kDoneFormat = L"下载完成：%d 个成功，%d 个失败";
 
 BOOL RealNotifyIcon(DWORD action, NOTIFYICONDATAW* data) {
     return Shell_NotifyIconW(action, data);
@@ -116,6 +119,9 @@ LRESULT OnTrayCallback(HWND window, LPARAM lParam) {
         case WM_LBUTTONDBLCLK:
             ShowDownloadWindow();
             break;
+        case NIN_BALLOONUSERCLICK:
+            ShowDownloadWindowWithTasks();
+            break;
         case WM_RBUTTONDOWN:
             OnRightButtonDown(window);
             break;
@@ -143,6 +149,33 @@ LRESULT OnRefreshTrayTip() {
     return 0;
 }
 
+// Minimised counts as hidden: either way the user does not see the list change.
+bool DownloadWindowSeen() {
+    const HWND window = g_hDownloadWnd.load();
+    return window && IsWindow(window) && IsWindowVisible(window) && !IsIconic(window);
+}
+
+// The end of a batch of downloads, in one balloon. While the window is seen nothing is shown and
+// the counts go on to the next balloon; with the word turned off they are dropped.
+LRESULT OnDownloadsDone() {
+    if (!g_trayIconData.hWnd || (GetConfig().notifyWhenDone && DownloadWindowSeen())) {
+        return 0;
+    }
+    const FinishedCounts counts = TakeFinishedCounts();
+    if (!GetConfig().notifyWhenDone || counts.succeeded + counts.failed == 0) {
+        return 0;
+    }
+    NOTIFYICONDATAW balloon = g_trayIconData;
+    balloon.uFlags = NIF_INFO;
+    balloon.dwInfoFlags = NIIF_INFO;
+    swprintf(balloon.szInfo, sizeof(balloon.szInfo) / sizeof(balloon.szInfo[0]), kDoneFormat,
+             counts.succeeded, counts.failed);
+    wcsncpy(balloon.szInfoTitle, kDoneTitle,
+            sizeof(balloon.szInfoTitle) / sizeof(balloon.szInfoTitle[0]) - 1);
+    g_notifyIcon(NIM_MODIFY, &balloon);
+    return 0;
+}
+
 LRESULT OnTaskbarCreated() {
     AddTrayIcon();
     return 0;
@@ -167,6 +200,8 @@ LRESULT RouteTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
             return OnShowDownloadWindow();
         case WM_REFRESH_TRAY_TIP:
             return OnRefreshTrayTip();
+        case WM_DOWNLOADS_DONE:
+            return OnDownloadsDone();
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }

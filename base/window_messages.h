@@ -20,3 +20,5 @@ constexpr WPARAM kAllTasksChanged = static_cast<WPARAM>(-1);
 // Asks the tray window to format its tip again from the current port (the HTTP thread changes the
 // port; the tray icon is only touched on the UI thread).
 constexpr UINT WM_REFRESH_TRAY_TIP = WM_APP + 3;
+// The last running or waiting download reached a final status; the tray window may say so.
+constexpr UINT WM_DOWNLOADS_DONE = WM_APP + 4;

@@ -156,6 +156,16 @@ const wchar_t* FlagText(bool value) {
     return value ? L"1" : L"0";
 }
 
+// A limit above the highest means the highest; none, zero or text means the default.
+int ReadDownloadLimit(const wchar_t* file) {
+    const int value = static_cast<int>(GetPrivateProfileIntW(kConfigSection, L"MaxConcurrentDownloads",
+                                                             kDefaultMaxConcurrentDownloads, file));
+    if (value > kMaxConcurrentDownloads) {
+        return kMaxConcurrentDownloads;
+    }
+    return value >= kMinConcurrentDownloads ? value : kDefaultMaxConcurrentDownloads;
+}
+
 }  // namespace
 
 std::wstring g_exeDir;
@@ -169,6 +179,10 @@ std::wstring TrimDirectorySeparators(std::wstring path) {
         path.pop_back();
     }
     return path;
+}
+
+bool IsUsableDownloadLimit(long long value) {
+    return value >= kMinConcurrentDownloads && value <= kMaxConcurrentDownloads;
 }
 
 bool IsUsableDirectory(const std::wstring& path) {
@@ -223,6 +237,9 @@ void LoadConfigForExecutable(const std::wstring& exePath) {
     loaded.autoCopyToDev = GetPrivateProfileIntW(kConfigSection, L"AutoCopyToDev", 1, file) != 0;
     loaded.startMinimized = GetPrivateProfileIntW(kConfigSection, L"StartMinimized", 0, file) != 0;
     loaded.maxDownloadBytes = ReadByteCount(L"MaxDownloadBytes", kDefaultMaxDownloadBytes);
+    loaded.maxConcurrentDownloads = ReadDownloadLimit(file);
+    loaded.autoRetry = GetPrivateProfileIntW(kConfigSection, L"AutoRetry", 1, file) != 0;
+    loaded.notifyWhenDone = GetPrivateProfileIntW(kConfigSection, L"NotifyWhenDone", 1, file) != 0;
     {
         std::lock_guard<std::mutex> lock(g_configMutex);
         g_config = loaded;
@@ -263,6 +280,10 @@ void SaveConfig() {
     WritePrivateProfileStringW(kConfigSection, L"AutoExtract", FlagText(config.autoExtract), file);
     WritePrivateProfileStringW(kConfigSection, L"AutoCopyToDev", FlagText(config.autoCopyToDev), file);
     WritePrivateProfileStringW(kConfigSection, L"StartMinimized", FlagText(config.startMinimized), file);
+    const std::wstring limit = std::to_wstring(config.maxConcurrentDownloads);
+    WritePrivateProfileStringW(kConfigSection, L"MaxConcurrentDownloads", limit.c_str(), file);
+    WritePrivateProfileStringW(kConfigSection, L"AutoRetry", FlagText(config.autoRetry), file);
+    WritePrivateProfileStringW(kConfigSection, L"NotifyWhenDone", FlagText(config.notifyWhenDone), file);
     // Flushes the system's cached copy of the file to disk.
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, file);
 }

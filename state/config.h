@@ -19,6 +19,13 @@ constexpr unsigned long long kDefaultMaxDownloadBytes = 8ULL * 1024 * 1024 * 102
 // Longest directory the settings file reads back whole (the classic MAX_PATH less the terminator);
 // every place that accepts a directory holds it to this.
 constexpr size_t kMaxDirectoryChars = 259;
+// Downloads that may run at once; more wait their turn.
+constexpr int kDefaultMaxConcurrentDownloads = 3;
+constexpr int kMinConcurrentDownloads = 1;
+constexpr int kMaxConcurrentDownloads = 10;
+
+// True for a count of parallel downloads the settings may hold.
+bool IsUsableDownloadLimit(long long value);
 
 // A directory value without trailing separators ("D:\tools\" is "D:\tools"), except the one of a
 // drive root ("D:\" stays, since "D:" alone means the drive's current directory). Every place
@@ -41,6 +48,11 @@ struct AppConfig {
     bool startMinimized = false;
     // Read from the file when a user sets it there; never written back.
     unsigned long long maxDownloadBytes = kDefaultMaxDownloadBytes;
+    int maxConcurrentDownloads = kDefaultMaxConcurrentDownloads;
+    // A download that failed for a reason that may pass is tried again after a pause.
+    bool autoRetry = true;
+    // The tray icon says so when a batch of downloads ends while the download window is hidden.
+    bool notifyWhenDone = true;
 };
 
 // Set once by LoadConfig on the user-interface thread before any other thread starts.
@@ -59,5 +71,5 @@ AppConfig GetConfig();
 // Applies `change` to the settings under the lock, then writes them to the file.
 void UpdateConfig(const std::function<void(AppConfig&)>& change);
 
-// Writes all six keys of the current settings to g_configPath. Concurrent calls are serialised.
+// Writes all nine keys of the current settings to g_configPath. Concurrent calls are serialised.
 void SaveConfig();

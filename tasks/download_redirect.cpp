@@ -226,6 +226,7 @@ const char* OpenDownloadRequest(const UrlParts& address, const HttpGetOptions& b
         const HttpGetStep step =
             OpenHttpGet({current.host, current.port, current.secure, current.path}, options, &attempt);
         if (step != HttpGetStep::Received) {
+            get->failure = attempt.failure;  // whether a retry may fare better
             return OpenFailureText(step);
         }
         std::wstring location;

@@ -14,6 +14,8 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <vector>
 
@@ -27,6 +29,13 @@ constexpr const char* kDiskFullText = "Not enough disk space";
 constexpr const char* kStalledText = "Download stalled";
 constexpr const char* kTooLargeText = "Download too large";
 constexpr const char* kWrongRangeText = "Server sent a range that does not continue the file";
+// A Retry-After of more digits than this is no number of seconds worth waiting for.
+constexpr size_t kMaxRetryAfterDigits = 9;
+// A download reads this much while the data trickles, and twice as much after each read that took
+// less than kFastReadMs, up to its buffer. One byte, because a read returns only once it is full:
+// any more and a server sending a byte now and then could hold one read far past the stall window.
+constexpr DWORD kSlowReadBytes = 1;
+constexpr ULONGLONG kFastReadMs = 100;
 
 // A body that brings less than kStallBytes in any kStallWindowMs is given up; what arrived stays
 // for a resume. A connection that sends nothing at all ends sooner, at WinHTTP's receive time-out.
@@ -49,6 +58,34 @@ std::string FormatShortBodyError(std::uint64_t received, std::uint64_t announced
     std::snprintf(text, sizeof(text), "Incomplete download: received %llu of %llu bytes",
                   static_cast<unsigned long long>(received), static_cast<unsigned long long>(announced));
     return text;
+}
+
+// Statuses a server gives for a passing condition (time-out, too many requests, a server error
+// behind it or an overload).
+bool IsPassingStatus(DWORD status) {
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+// A reset or timed-out connection may pass; a refused connection or an unknown host name will not.
+bool IsPassingNetworkError(std::uint32_t code) {
+    return code == ERROR_WINHTTP_TIMEOUT || code == ERROR_WINHTTP_CONNECTION_ERROR;
+}
+
+// Retry-After as a number of seconds; its date form and anything unreadable count as none.
+std::uint32_t QueryRetryAfterSeconds(HINTERNET request) {
+    std::wstring text;
+    if (!QueryHeaderText(request, WINHTTP_QUERY_RETRY_AFTER, &text) || text.empty() ||
+        text.size() > kMaxRetryAfterDigits) {
+        return 0;
+    }
+    std::uint32_t seconds = 0;
+    for (const wchar_t ch : text) {
+        if (ch < L'0' || ch > L'9') {
+            return 0;
+        }
+        seconds = seconds * 10 + static_cast<std::uint32_t>(ch - L'0');
+    }
+    return seconds;
 }
 
 bool MoveFilePointer(HANDLE file, std::uint64_t position) {
@@ -97,24 +134,20 @@ struct BodyState {
     bool lengthKnown = false;
 };
 
-// Reads what has arrived, at most `room` bytes; *got 0 is the end of the body. Asking first how much
-// is there matters: Wine's WinHttpReadData waits until the whole size asked for has come, which
-// for a server sending a byte at a time is for ever, and no stall could be noticed meanwhile.
-bool ReadPiece(HINTERNET request, char* destination, DWORD room, DWORD* got) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available)) {
-        return false;
-    }
-    *got = 0;
-    return available == 0 || WinHttpReadData(request, destination, available < room ? available : room, got);
-}
-
 // Reads the body into `file`, 64 KiB per write.
+//
+// Wine's WinHttpReadData waits until it has all it asked for or the body ends, and asking first
+// with WinHttpQueryDataAvailable made Wine 8's WinHTTP write past the buffer after a reset
+// connection. So the read size follows the data: a read that came back quickly is followed by one
+// twice as large, up to the buffer; a slow one by a read of kSlowReadBytes. A trickling server then
+// hands over each piece as it comes, so a stall, a cancel and the exit are all noticed in time.
 bool ReceiveBody(HINTERNET request, HANDLE file, const ProgressCallback& progress, BodyState& body,
-                 std::string& error) {
+                 DownloadResume* resume, std::string& error) {
     const unsigned long long cap = GetConfig().maxDownloadBytes;
+    const std::atomic<bool>* cancel = resume ? resume->cancel : nullptr;
     std::vector<char> buffer(kDownloadBufferBytes);
     DWORD filled = 0;
+    DWORD readSize = kSlowReadBytes;
     StallWatch stall;
     // Writes what the buffer holds and reports once; the report follows the write so that a
     // percentage never counts bytes that are not on disk.
@@ -132,17 +165,28 @@ bool ReceiveBody(HINTERNET request, HANDLE file, const ProgressCallback& progres
         return true;
     };
     for (;;) {
+        const DWORD want = std::min<DWORD>(readSize, kDownloadBufferBytes - filled);
+        const ULONGLONG readStart = GetTickCount64();
         DWORD got = 0;
-        if (!ReadPiece(request, buffer.data() + filled, kDownloadBufferBytes - filled, &got)) {
+        if (!WinHttpReadData(request, buffer.data() + filled, want, &got)) {
             const DWORD lastError = GetLastError();
             DebugTrace(L"DownloadFile: connection lost after %llu bytes (%lu)",
                        static_cast<unsigned long long>(body.received), lastError);
+            // What arrived before the break is kept, so that a retry asks only for the rest.
+            if (filled > 0 && !flush()) {
+                return false;
+            }
             error = kInterruptedText;
+            if (resume) {
+                resume->transient = true;
+            }
             return false;
         }
         if (got == 0) {
             return filled == 0 || flush();
         }
+        const bool fast = GetTickCount64() - readStart < kFastReadMs;
+        readSize = fast ? std::min<DWORD>(readSize * 2, kDownloadBufferBytes) : kSlowReadBytes;
         // The program's exit waits for workers only briefly; a download notices it between reads.
         if (IsExitStarted()) {
             error = kDownloadStoppedText;
@@ -150,6 +194,13 @@ bool ReceiveBody(HINTERNET request, HANDLE file, const ProgressCallback& progres
         }
         filled += got;
         body.received += got;
+        // A stopped download keeps every byte it received, so that a retry asks only for the rest.
+        if (cancel && cancel->load()) {
+            if (flush()) {
+                error = kDownloadCancelledText;
+            }
+            return false;
+        }
         if (!body.lengthKnown && body.received > cap) {
             error = kTooLargeText;
             return false;
@@ -212,7 +263,7 @@ bool OpenDownloadFile(const std::wstring& filePath, bool mayResume, UniqueFile* 
 // *body; on success the file is positioned where the body goes. A range reply that may belong to
 // another body costs one more request, for the whole body.
 RangeReply RequestBody(const UrlParts& parts, HANDLE file, RangeRequest asked, HttpGet* get, BodyState* body,
-                       std::string& error) {
+                       DownloadResume* resume, std::string& error) {
     const bool fileHasBytes = asked.offset > 0;
     for (int sent = 1;; ++sent) {
         HttpGetOptions options;
@@ -224,6 +275,9 @@ RangeReply RequestBody(const UrlParts& parts, HANDLE file, RangeRequest asked, H
         *get = HttpGet();
         if (const char* failure = OpenDownloadRequest(parts, options, get)) {
             error = failure;
+            if (resume) {
+                resume->transient = IsPassingNetworkError(get->failure);
+            }
             return RangeReply::Refused;
         }
         const std::uint32_t status = QueryStatusCode(get->request.get());
@@ -250,6 +304,10 @@ RangeReply RequestBody(const UrlParts& parts, HANDLE file, RangeRequest asked, H
             error = kWrongRangeText;
         } else if (reply != RangeReply::FileIsWhole) {
             error = FormatHttpStatusError(status);
+            if (resume && IsPassingStatus(status)) {
+                resume->transient = true;
+                resume->retryAfterSeconds = QueryRetryAfterSeconds(get->request.get());
+            }
         }
         return reply;
     }
@@ -259,6 +317,10 @@ RangeReply RequestBody(const UrlParts& parts, HANDLE file, RangeRequest asked, H
 
 bool DownloadFile(const std::wstring& url, const std::wstring& filePath, ProgressCallback progress,
                   std::string& error, DownloadResume* resume) {
+    if (resume) {
+        resume->transient = false;
+        resume->retryAfterSeconds = 0;
+    }
     UrlParts parts;
     if (!SplitUrl(url, &parts)) {
         error = kInvalidUrlText;
@@ -276,7 +338,7 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
     }
     HttpGet get;
     BodyState body;
-    const RangeReply reply = RequestBody(parts, file.get(), asked, &get, &body, error);
+    const RangeReply reply = RequestBody(parts, file.get(), asked, &get, &body, resume, error);
     if (reply == RangeReply::FileIsWhole) {
         if (progress) {
             progress(100);
@@ -295,11 +357,14 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
     if (body.received > 0 && progress) {
         progress(DownloadPercent(body.received, body.announced));
     }
-    if (!ReceiveBody(get.request.get(), file.get(), progress, body, error)) {
+    if (!ReceiveBody(get.request.get(), file.get(), progress, body, resume, error)) {
         return false;
     }
     if (body.lengthKnown && body.received != body.announced) {
         error = FormatShortBodyError(body.received, body.announced);
+        if (resume) {
+            resume->transient = body.received < body.announced;
+        }
         return false;
     }
     if (progress && (!body.lengthKnown || body.announced == 0)) {

@@ -4,6 +4,7 @@
 #include "tasks/download_redirect.h"
 #include "tasks/progress_callback.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -11,6 +12,9 @@
 // WinHTTP hands data over in 8 KiB pieces; writing each piece on its own costs a third of the
 // throughput.
 constexpr std::uint32_t kDownloadBufferBytes = 65536;
+
+// The error of a download the user stopped.
+constexpr const char* kDownloadCancelledText = "已取消";
 
 // received * 100 / announced, truncated; 64-bit throughout so bodies of 4 GiB and more work.
 int DownloadPercent(std::uint64_t received, std::uint64_t announced);
@@ -25,6 +29,14 @@ struct DownloadResume {
     // In and out with the validator: the body's whole length as first seen; a retry continues the
     // file only with the same validator and the same length. 0: not known, the file starts over.
     std::uint64_t total = 0;
+    // In: when it turns true the download stops after its current read with
+    // kDownloadCancelledText, keeping the bytes already written. Null: it cannot be stopped.
+    const std::atomic<bool>* cancel = nullptr;
+    // Out, after a failure: true when the same request may well succeed later (the connection was
+    // reset or timed out, the body ended early, or the server answered 408, 429, 500, 502, 503 or
+    // 504), with the server's Retry-After in seconds (0: it named none).
+    bool transient = false;
+    std::uint32_t retryAfterSeconds = 0;
 };
 
 // Creates the file's directory if needed, creates or truncates the file and writes the response

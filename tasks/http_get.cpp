@@ -57,11 +57,13 @@ HttpGetStep OpenHttpGet(const HttpGetTarget& target, const HttpGetOptions& optio
     if (!WinHttpSendRequest(get->request.get(), headers, headersLength, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
         const DWORD lastError = GetLastError();
         DebugTrace(L"OpenHttpGet: send to %ls failed (%lu)", target.host.c_str(), lastError);
+        get->failure = lastError;
         return HttpGetStep::Send;
     }
     if (!WinHttpReceiveResponse(get->request.get(), nullptr)) {
         const DWORD lastError = GetLastError();
         DebugTrace(L"OpenHttpGet: receive from %ls failed (%lu)", target.host.c_str(), lastError);
+        get->failure = lastError;
         return HttpGetStep::Receive;
     }
     return HttpGetStep::Received;

@@ -34,6 +34,8 @@ struct HttpGet {
     UniqueInternet session;
     UniqueInternet connection;
     UniqueInternet request;
+    // The system error code of the step that failed; 0 when none failed.
+    std::uint32_t failure = 0;
 };
 
 // The step at which OpenHttpGet stopped; Received when the response head is there.

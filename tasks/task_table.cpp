@@ -3,14 +3,10 @@
 #include "base/debug_trace.h"
 #include "base/window_messages.h"
 #include "state/app_state.h"
-#include "state/program_exit.h"
-#include "tasks/task_worker.h"
 
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -20,8 +16,6 @@ namespace {
 std::mutex g_taskMutex;
 std::vector<DownloadTask> g_taskTable;
 
-constexpr const char* kWorkerStartFailedText = "Failed to start worker thread";
-
 std::uint64_t g_nextTaskSerial = 1;  // guarded by g_taskMutex
 // The paths of running workers, once for each; guarded by g_taskMutex.
 std::vector<std::wstring> g_reservedPaths;
@@ -29,18 +23,6 @@ std::vector<std::wstring> g_reservedPaths;
 bool SamePath(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
-
-// The lease is taken here, before the thread exists, so the exit's count never misses a worker
-// that is about to start.
-void LaunchDetachedWorker(const TaskRef& ref) {
-    WorkerLease lease = WorkerLease::Take();
-    if (!lease.valid()) {
-        return;
-    }
-    std::thread([ref, held = std::move(lease)]() { RunTaskWorker(ref); }).detach();
-}
-
-TaskThreadLauncher g_taskThreadLauncher = LaunchDetachedWorker;
 
 // Caller holds g_taskMutex. True when `ref` still names the same task.
 bool IsLiveTaskLocked(const TaskRef& ref) {
@@ -227,6 +209,7 @@ RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
     task.copyDestDir.clear();
     task.copyFirstItem.clear();
     task.leftoverDir.clear();
+    task.hasNextTry = false;
     task.serial = g_nextTaskSerial++;
     *ref = TaskRef{index, task.serial};
     PostToDownloadWindow(static_cast<WPARAM>(index));
@@ -344,17 +327,4 @@ std::wstring MakeTimestamp() {
 
 void NotifyTaskListChanged() {
     PostToDownloadWindow(kAllTasksChanged);
-}
-
-void StartTaskWorker(const TaskRef& ref) {
-    try {
-        g_taskThreadLauncher(ref);
-    } catch (const std::system_error& error) {
-        DebugTrace(L"StartTaskWorker: thread creation failed (%d)", error.code().value());
-        UpdateTaskStatus(ref, TaskStatus::Failed, 0, kWorkerStartFailedText);
-    }
-}
-
-void SetTaskThreadLauncherForTesting(TaskThreadLauncher launcher) {
-    g_taskThreadLauncher = launcher ? launcher : LaunchDetachedWorker;
 }

@@ -22,7 +22,7 @@ enum class TaskStatus : std::int32_t {
     AlreadyExists = 7,
 };
 
-// Who runs a task: the worker pipeline of this folder, or the runtime installer's own thread.
+// What a task runs: the worker pipeline of this folder, or the runtime installer's routine.
 enum class TaskKind : std::int32_t { Asset = 0, RuntimeInstaller = 1 };
 
 struct DownloadTask {
@@ -45,6 +45,9 @@ struct DownloadTask {
     std::string resumeValidator;    // UTF-8
     std::uint64_t resumeTotal = 0;  // the whole length of that body as first seen; 0: unknown
     TaskKind kind = TaskKind::Asset;
+    // While an automatic retry waits: the local time of its next try.
+    SYSTEMTIME nextTryTime = {};
+    bool hasNextTry = false;
 };
 
 // Names one task for its whole life: index plus the serial it had when created.
@@ -71,14 +74,14 @@ bool AppendTaskUnlessDuplicate(DownloadTask task, TaskRef* ref);
 enum class RetryOutcome { Started, NoSuchTask, NotFailed, NotRetryable };
 
 // True for a failed task the worker pipeline can run again. The runtime installer's task is not one:
-// its own thread runs it, and the install button asks for a new one.
+// the install button asks for a new one.
 bool CanRetryTask(const DownloadTask& task);
 
 // Makes the failed task at `index` run again in place: same index and file path, status Pending,
 // progress 0, error, finish time and the outputs of the earlier attempt cleared, and a new serial,
 // so that nothing holding the earlier attempt's reference can touch it. The check and the reset
 // happen under one lock, so two retries of one task cannot both start. On Started sets *ref and
-// posts WM_TASK_UPDATE for the row; the caller starts the worker.
+// posts WM_TASK_UPDATE for the row; the caller hands the task to the runner.
 RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref);
 
 // Sets status and progress of the task `ref` names; a non-empty error replaces the stored text;
@@ -133,13 +136,3 @@ std::wstring MakeTimestamp();
 
 // Posts WM_TASK_UPDATE with wParam -1 to the download window when one exists.
 void NotifyTaskListChanged();
-
-// Starts a detached thread running RunTaskWorker(ref) that holds a worker lease for its life. Once
-// the program has begun to end, no worker starts. When no thread can be started the task is
-// marked Failed instead of staying pending forever.
-void StartTaskWorker(const TaskRef& ref);
-
-// Test seam: how StartTaskWorker starts a thread. The default starts and detaches a std::thread;
-// it may throw std::system_error.
-using TaskThreadLauncher = void (*)(const TaskRef& ref);
-void SetTaskThreadLauncherForTesting(TaskThreadLauncher launcher);

@@ -14,12 +14,9 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <exception>
-
 namespace {
 
 constexpr const char* kCopyFailedText = "Failed to copy file to development directory";
-constexpr const char* kInternalErrorText = "Internal error";
 constexpr const char* kNoExtractionFolderText = "Failed to create extraction folder";
 
 // The shell may hand the verb to COM objects, which need the calling thread in an apartment.
@@ -88,16 +85,19 @@ ArchiveCopy CopyDownloadedFile(const DownloadTask& task, const std::wstring& dev
     return IsRegularFile(target) ? ArchiveCopy::AlreadyExists : ArchiveCopy::Failed;
 }
 
-void RunPipeline(const TaskRef& ref) {
-    const PathReservation reservation(ref);  // held until this worker ends, whatever the list does
-    DownloadTask task;
-    if (!CopyTask(ref, &task)) {
-        return;
-    }
-
+// The download stage; true when the pipeline goes on.
+bool RunDownload(const TaskRef& ref, const DownloadTask& task, const TaskWorkerHooks& hooks) {
+    // A new attempt shows no error and no time of a next try from the one before.
+    UpdateTaskFields(ref, [](DownloadTask& record) {
+        record.error.clear();
+        record.hasNextTry = false;
+    });
     UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string());
     std::string error;
-    DownloadResume resume{task.resumeValidator, task.resumeTotal};
+    DownloadResume resume;
+    resume.validator = task.resumeValidator;
+    resume.total = task.resumeTotal;
+    resume.cancel = hooks.cancel;
     const bool downloaded = DownloadFile(Utf8ToWide(task.url), task.filePath,
                                          StageProgress(ref, TaskStatus::Downloading), error, &resume);
     // Stored before the failure is reported, so that a retry the failure allows sees it.
@@ -105,8 +105,22 @@ void RunPipeline(const TaskRef& ref) {
         record.resumeValidator = resume.validator;
         record.resumeTotal = resume.total;
     });
+    if (hooks.downloadEnded) {
+        return hooks.downloadEnded(downloaded, resume, error);
+    }
     if (!downloaded) {
         ReportFailure(ref, error);
+    }
+    return downloaded;
+}
+
+void RunPipeline(const TaskRef& ref, const TaskWorkerHooks& hooks) {
+    const PathReservation reservation(ref);  // held until this worker ends, whatever the list does
+    DownloadTask task;
+    if (!CopyTask(ref, &task)) {
+        return;
+    }
+    if (!RunDownload(ref, task, hooks)) {
         return;
     }
 
@@ -125,6 +139,7 @@ void RunPipeline(const TaskRef& ref) {
             return;
         }
         bool extracted = false;
+        std::string error;
         {
             // A task waiting for its turn shows Extracting at 0.
             const ExtractionTurn turn;
@@ -171,22 +186,8 @@ void RunPipeline(const TaskRef& ref) {
 
 }  // namespace
 
-// Thread entry: nothing may escape it, so any exception ends the task as failed.
-void RunTaskWorker(TaskRef ref) {
-    try {
-        RunPipeline(ref);
-    } catch (const std::exception& exception) {
-        DebugTrace(L"RunTaskWorker: %ls", Utf8ToWide(exception.what()).c_str());
-        try {
-            ReportFailure(ref, kInternalErrorText);
-        } catch (...) {
-        }
-    } catch (...) {
-        try {
-            ReportFailure(ref, kInternalErrorText);
-        } catch (...) {
-        }
-    }
+void RunTaskWorker(TaskRef ref, const TaskWorkerHooks& hooks) {
+    RunPipeline(ref, hooks);
 }
 
 void SetFolderOpenerForTesting(FolderOpener opener) {

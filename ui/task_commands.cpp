@@ -6,6 +6,7 @@
 #include "ui/download_layout.h"
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
+#include "tasks/task_runner.h"
 #include "webhost/webview2_installer.h"
 
 #include <commctrl.h>
@@ -82,9 +83,8 @@ void InstallWebView2Runtime(HWND window) {
     if (IsWebView2InstallRunning() || g_askInstall(window) != IDYES || IsWebView2InstallRunning()) {
         return;
     }
-    const TaskRef task = AppendTask(MakeInstallerTask());
+    SubmitTask(MakeInstallerTask(), &kWebView2InstallerRoutine);
     NotifyTaskListChanged();
-    StartWebView2Installer(task);
 }
 
 void SetInstallQuestionForTesting(InstallQuestion question) {

@@ -63,6 +63,8 @@ constexpr int kBarInset = 2;
 
 // Widest tooltip before its lines wrap; also what lets it break lines at "\r\n" at all.
 constexpr int kTipMaxWidth = 640;
+// Leads the time of the next automatic try in the tip of a download that waits for it.
+constexpr const wchar_t* kNextTryText = L"\r\n下次重试：";
 
 WNDPROC g_listOwnProc = nullptr;
 bool g_adjustingColumns = false;
@@ -552,9 +554,17 @@ std::wstring TaskTipText(const DownloadTask& task) {
     if (!path.empty()) {
         tip += L"\r\n" + ElideMiddle(path, kTipLineMax, kTipTailUnits);
     }
-    const bool explains = task.status == TaskStatus::Failed || task.status == TaskStatus::Completed;
+    const bool retryWaits = task.status == TaskStatus::Queued && task.hasNextTry;
+    const bool explains =
+        task.status == TaskStatus::Failed || task.status == TaskStatus::Completed || retryWaits;
     if (explains && !task.error.empty()) {
         tip += L"\r\n" + ElideMiddle(Utf8ToWide(task.error), kTipLineMax, kTipTailUnits);
+    }
+    if (retryWaits) {
+        wchar_t next[32] = {};
+        swprintf(next, sizeof(next) / sizeof(next[0]), L"%02d:%02d:%02d", task.nextTryTime.wHour,
+                 task.nextTryTime.wMinute, task.nextTryTime.wSecond);
+        tip += std::wstring(kNextTryText) + next;
     }
     return tip;
 }

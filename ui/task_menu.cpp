@@ -1,7 +1,7 @@
 #include "ui/task_menu.h"
 
 #include "base/unique_handle.h"
-#include "tasks/task_table.h"
+#include "tasks/task_runner.h"
 #include "ui/task_open.h"
 
 #include <commctrl.h>
@@ -11,10 +11,12 @@ namespace {
 
 constexpr const wchar_t* kRetryText = L"重试";
 constexpr const wchar_t* kOpenFolderText = L"打开文件夹";
+constexpr const wchar_t* kCancelText = L"取消";
 // The menu returns the chosen command to its caller and posts nothing, so these need no place in
 // the window's command numbering.
 constexpr UINT kRetryCommand = 1;
 constexpr UINT kOpenFolderCommand = 2;
+constexpr UINT kCancelCommand = 3;
 
 // The row under a screen point, or -1.
 int RowAt(HWND list, POINT screen) {
@@ -51,6 +53,8 @@ UINT TrackTaskMenu(HWND list, int row, POINT screen) {
     const UINT retryState = CanRetryTask(task) ? MF_ENABLED : MF_GRAYED;
     AppendMenuW(menu.get(), MF_STRING | retryState, kRetryCommand, kRetryText);
     AppendMenuW(menu.get(), MF_STRING, kOpenFolderCommand, kOpenFolderText);
+    const UINT cancelState = CanCancelTask(task) ? MF_ENABLED : MF_GRAYED;
+    AppendMenuW(menu.get(), MF_STRING | cancelState, kCancelCommand, kCancelText);
     return static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, screen.x, screen.y,
                                             0, GetParent(list), nullptr));
 }
@@ -58,8 +62,8 @@ UINT TrackTaskMenu(HWND list, int row, POINT screen) {
 // The task may have changed while the menu was open; the retry is refused then by the table.
 void RetryTaskAt(int row) {
     TaskRef ref;
-    if (PrepareTaskRetry(static_cast<size_t>(row), &ref) == RetryOutcome::Started) {
-        StartTaskWorker(ref);
+    if (PrepareRetry(static_cast<size_t>(row), &ref) == RetryOutcome::Started) {
+        StartTask(ref);
     }
 }
 
@@ -81,6 +85,10 @@ LRESULT OnTaskListContextMenu(HWND list, LPARAM lParam) {
     switch (TrackTaskMenu(list, row, screen)) {
         case kRetryCommand:
             RetryTaskAt(row);
+            break;
+        case kCancelCommand:
+            // Refused by the runner when the task moved past its download meanwhile.
+            CancelTask(static_cast<size_t>(row));
             break;
         case kOpenFolderCommand:
             OpenTaskDirectory(row);

@@ -6,7 +6,7 @@
 #include "state/app_state.h"
 #include "state/window_requests.h"
 #include "tasks/task_creation.h"
-#include "tasks/task_table.h"
+#include "tasks/task_runner.h"
 #include "webhost/browser_host_window.h"
 
 #include <map>
@@ -64,7 +64,7 @@ void HandleDownloadUrl(const std::wstring& link) {
         return;
     }
     const std::string name = parsed.name.empty() ? WideToUtf8(FileNameFromUrl(parsed.url)) : parsed.name;
-    const TaskRef ref = AppendTask(MakeDownloadTask(parsed.url, name, parsed.category));
+    SubmitTask(MakeDownloadTask(parsed.url, name, parsed.category));
     if (!g_hDownloadWnd.load()) {
         RequestShowDownloadWindow();
     }
@@ -75,6 +75,5 @@ void HandleDownloadUrl(const std::wstring& link) {
             ShowWindow(pageArea, SW_SHOW);
         }
     }
-    StartTaskWorker(ref);
     NotifyTaskListChanged();
 }

@@ -1,6 +1,5 @@
 #include "webhost/webview2_installer.h"
 
-#include "base/debug_trace.h"
 #include "base/file_system.h"
 #include "base/text_convert.h"
 #include "base/win32.h"
@@ -12,9 +11,6 @@
 #include <shellapi.h>
 
 #include <atomic>
-#include <exception>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -32,18 +28,10 @@ void OpenWithShell(const std::wstring& path) {
     }
 }
 
-void LaunchDetachedInstaller(const TaskRef& task) {
-    WorkerLease lease = WorkerLease::Take();
-    if (!lease.valid()) {
-        return;
-    }
-    std::thread([task, held = std::move(lease)]() { RunWebView2Installer(task); }).detach();
-}
-
 BootstrapperStarter g_starter = OpenWithShell;
-// Installer threads between their start and their end.
+// Installer routines between their start and their end: a task cleared from the list may still have
+// one writing the bootstrapper's file.
 std::atomic<int> g_runningInstallers{0};
-InstallerThreadLauncher g_launcher = LaunchDetachedInstaller;
 
 void ReportFailure(const TaskRef& ref) {
     UpdateTaskStatus(ref, TaskStatus::Failed, 0, kWebView2InstallerFailedText);
@@ -97,35 +85,12 @@ std::wstring WebView2BootstrapperPath() {
     return TempDirectory() + kWebView2BootstrapperFileName;
 }
 
-// Thread entry: nothing may escape it, so any exception ends the task as failed.
-void RunWebView2Installer(TaskRef ref) {
+void RunWebView2Installer(const TaskRef& ref) {
     struct Running {
         Running() { ++g_runningInstallers; }
         ~Running() { --g_runningInstallers; }
     } running;
-    try {
-        RunInstaller(ref);
-    } catch (const std::exception& exception) {
-        DebugTrace(L"RunWebView2Installer: %ls", Utf8ToWide(exception.what()).c_str());
-        try {
-            ReportFailure(ref);
-        } catch (...) {
-        }
-    } catch (...) {
-        try {
-            ReportFailure(ref);
-        } catch (...) {
-        }
-    }
-}
-
-void StartWebView2Installer(const TaskRef& task) {
-    try {
-        g_launcher(task);
-    } catch (const std::system_error& error) {
-        DebugTrace(L"StartWebView2Installer: thread creation failed (%d)", error.code().value());
-        ReportFailure(task);
-    }
+    RunInstaller(ref);
 }
 
 bool IsWebView2InstallRunning() {
@@ -140,9 +105,7 @@ bool IsWebView2InstallRunning() {
     return false;
 }
 
-void SetInstallerThreadLauncherForTesting(InstallerThreadLauncher launcher) {
-    g_launcher = launcher ? launcher : LaunchDetachedInstaller;
-}
+const TaskRoutine kWebView2InstallerRoutine = {RunWebView2Installer, kWebView2InstallerFailedText};
 
 void SetBootstrapperStarterForTesting(BootstrapperStarter starter) {
     g_starter = starter ? starter : OpenWithShell;

@@ -50,6 +50,7 @@ class HeldDownload:
         self.listener.bind(("127.0.0.1", 0))
         self.listener.listen(8)
         self.port = self.listener.getsockname()[1]
+        self.opened = self.closed = None
         self.stop = threading.Event()
         self.thread = threading.Thread(target=self.serve, daemon=True)
         self.thread.start()
@@ -64,10 +65,12 @@ class HeldDownload:
             with client:
                 client.recv(65536)
                 client.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 104857600\r\nConnection: close\r\n\r\n")
+                self.opened = time.monotonic()
                 while not self.stop.wait(0.1):
                     try:
                         client.sendall(b"x" * 1024)
                     except OSError:
+                        self.closed = time.monotonic()
                         break
 
     def close(self):
@@ -113,11 +116,11 @@ class CurlAgainstProgram(unittest.TestCase):
     def url(self, path):
         return f"http://127.0.0.1:{self.port}{path}"
 
-    def status_body(self, port, auto_extract, auto_copy, tasks):
+    def status_body(self, port, auto_extract, auto_copy, tasks, limit=3):
         return (
             f'{{"success":true,"port":{port},"downloadDir":"{json_path(self.download_dir)}",'
             f'"devDir":"{json_path(self.dev_dir)}","autoExtract":{str(auto_extract).lower()},'
-            f'"autoCopyToDev":{str(auto_copy).lower()},"taskCount":{tasks}}}'
+            f'"autoCopyToDev":{str(auto_copy).lower()},"maxConcurrentDownloads":{limit},"taskCount":{tasks}}}'
         )
 
     def test_status_tasks_page_and_not_found(self):
@@ -198,6 +201,47 @@ class CurlAgainstProgram(unittest.TestCase):
                                    self.url("/api/download?url=http://127.0.0.1:1/x.zip&name=sfx")), forbidden)
         self.assertEqual(self.curl(self.url("/api/tasks")),
                          expected_reply(200, "application/json", '{"tasks":[]}'))
+
+    def wait_for_tasks(self, expected):
+        deadline = time.monotonic() + CURL_TIMEOUT_S
+        tasks = self.curl(self.url("/api/tasks"))
+        while tasks != expected and time.monotonic() < deadline:
+            time.sleep(0.05)
+            tasks = self.curl(self.url("/api/tasks"))
+        self.assertEqual(tasks, expected)
+
+    def test_cancel_closes_the_download_and_the_limit_is_a_setting(self):
+        held = HeldDownload()
+        self.addCleanup(held.close)
+        self.curl(self.url(f"/api/download?url=http://127.0.0.1:{held.port}/big.zip&name=big"))
+        while held.opened is None:
+            time.sleep(0.05)
+        time.sleep(0.3)
+        post = ("-H", "Origin: http://assets.tarn.example", "--data")
+        asked = time.monotonic()
+        self.assertEqual(self.curl(*post, '{"task_id":0}', self.url("/api/cancel")), expected_reply(
+            200, "application/json", '{"success":true,"message":"Task cancelled","task_id":0}'))
+        while held.closed is None and time.monotonic() < asked + 5:
+            time.sleep(0.02)
+        self.assertIsNotNone(held.closed)
+        self.assertLess(held.closed - asked, 1.0)
+        self.wait_for_tasks(expected_reply(200, "application/json", '{"tasks":[{"id":0,"name":"big",'
+                                           '"status":"failed","progress":0,"error":"已取消"}]}'))
+        self.assertEqual(self.curl(*post, '{"task_id":0}', self.url("/api/cancel")), expected_reply(
+            409, "application/json", '{"success":false,"message":"Only a waiting or downloading task can be cancelled"}'))
+        self.assertEqual(self.curl("-H", "Origin: http://evil.example", "--data", '{"task_id":0}',
+                                   self.url("/api/cancel"))[:12], b"HTTP/1.1 403")
+
+        refused = expected_reply(400, "application/json",
+                                 '{"success":false,"message":"Invalid maxConcurrentDownloads"}')
+        for value in ("0", "11", "2.5"):
+            self.assertEqual(self.curl(*post, f'{{"maxConcurrentDownloads":{value}}}', self.url("/api/config")),
+                             refused, value)
+        self.curl(*post, '{"maxConcurrentDownloads": 10, "autoExtract": true}', self.url("/api/config"))
+        self.assertEqual(self.curl(self.url("/api/config")),
+                         expected_reply(200, "application/json", self.status_body(self.port, True, False, 1, 10)))
+        with open(os.path.join(self.dir, "TarnDown.ini"), "rb") as ini:
+            self.assertIn("MaxConcurrentDownloads=10\r\n", ini.read().decode("utf-16"))
 
 
 if __name__ == "__main__":

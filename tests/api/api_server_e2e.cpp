@@ -66,7 +66,7 @@ class ApiServer : public ::testing::Test {
                JsonPath(settings_.downloadDir) + "\",\"devDir\":\"" + JsonPath(settings_.devDir) +
                "\",\"autoExtract\":" + (autoExtract ? "true" : "false") +
                ",\"autoCopyToDev\":" + (autoCopy ? "true" : "false") +
-               ",\"taskCount\":" + std::to_string(taskCount) + "}";
+               ",\"maxConcurrentDownloads\":3,\"taskCount\":" + std::to_string(taskCount) + "}";
     }
 
     std::string ConfigFileText() const { return ReadFileBytes(program_.configPath()); }

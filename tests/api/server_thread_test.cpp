@@ -5,7 +5,7 @@
 #include "base/text_convert.h"
 #include "state/app_state.h"
 #include "state/config.h"
-#include "tasks/task_table.h"
+#include "tasks/task_runner.h"
 #include "tests/support/net_util.h"
 #include "tests/support/raw_http_client.h"
 #include "tests/support/test_files.h"

@@ -59,7 +59,7 @@ TEST(Startup, FirstRunWritesTheSettingsFileBesideTheProgram) {
         Utf16LeBytes(
             L"[Settings]\r\nPort=61206\r\nDownloadDir=D:\\Downloads\r\n"
             L"DevDir=D:\\996\\100\\VezOdevor\\dev\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\n"
-            L"StartMinimized=0\r\n");
+            L"StartMinimized=0\r\nMaxConcurrentDownloads=3\r\nAutoRetry=1\r\nNotifyWhenDone=1\r\n");
     EXPECT_EQ(ReadFileBytes(program.configPath()), expected);
     EXPECT_TRUE(DirectoryExists(L"D:\\Downloads"));
     EXPECT_TRUE(DirectoryExists(L"D:\\996\\100\\VezOdevor\\dev"));

@@ -8,6 +8,7 @@
 #include "state/config.h"
 #include "state/program_exit.h"
 #include "state/window_requests.h"
+#include "tasks/task_runner.h"
 #include "tests/support/download_window_fixture.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/tarn_program.h"
@@ -43,6 +44,8 @@ BOOL RecordNotify(DWORD action, NOTIFYICONDATAW* data) {
     g_notifyCalls.push_back({action, *data});
     return TRUE;
 }
+
+void IgnoreStart(const TaskRef&) {}
 
 UINT AnswerMenu(HMENU menu, int, int, HWND owner) {
     std::vector<MenuItem> items;
@@ -280,4 +283,43 @@ TEST_F(TrayWindow, ClosingTheDownloadWindowRemovesTheTrayIcon) {
     EXPECT_EQ(g_notifyCalls.back().data.hWnd, g_hTrayWnd);
     PumpMessages();
     EXPECT_EQ(QuitMessagesSeen(), 1);
+}
+
+// The end of a batch while the download window is out of sight: one balloon with the counts, which
+// then start from zero, and a click on it opens the window with its list. While the window is in
+// view the counts wait for the next balloon; NotifyWhenDone=0 shows none.
+TEST_F(TrayWindow, ABatchEndingUnseenShowsOneBalloonThatOpensTheWindow) {
+    SetRuntimeCheckForTesting(RuntimePresent);
+    SetTaskThreadLauncherForTesting(IgnoreStart);
+    UpdateConfig([](AppConfig& config) { config.maxConcurrentDownloads = 1; });
+    for (const char* name : {"running", "first", "second"}) {
+        DownloadTask task;
+        task.name = name;
+        SubmitTask(task);
+    }
+    ASSERT_EQ(CancelTask(1), CancelOutcome::Cancelled);  // a failure of the batch
+    g_notifyCalls.clear();
+    SendMessageW(g_hTrayWnd, WM_DOWNLOADS_DONE, 0, 0);
+    SendMessageW(g_hTrayWnd, WM_DOWNLOADS_DONE, 0, 0);
+    ASSERT_EQ(g_notifyCalls.size(), 1u);
+    EXPECT_EQ(g_notifyCalls[0].action, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(g_notifyCalls[0].data.uFlags, static_cast<UINT>(NIF_INFO));
+    EXPECT_EQ(std::wstring(g_notifyCalls[0].data.szInfo), L"下载完成：0 个成功，1 个失败");
+
+    SendMessageW(g_hTrayWnd, WM_TRAY_CALLBACK, kTrayIconId, NIN_BALLOONUSERCLICK);
+    PumpMessages();
+    window_ = g_hDownloadWnd.load();
+    ASSERT_NE(window_, nullptr);
+    EXPECT_TRUE(IsWindowVisible(window_));
+    EXPECT_TRUE(g_taskListVisible);
+
+    ASSERT_EQ(CancelTask(2), CancelOutcome::Cancelled);
+    SendMessageW(g_hTrayWnd, WM_DOWNLOADS_DONE, 0, 0);
+    EXPECT_EQ(g_notifyCalls.size(), 1u);
+    UpdateConfig([](AppConfig& config) { config.notifyWhenDone = false; });
+    ShowWindow(window_, SW_HIDE);
+    SendMessageW(g_hTrayWnd, WM_DOWNLOADS_DONE, 0, 0);
+    EXPECT_EQ(g_notifyCalls.size(), 1u);
+    SetTaskThreadLauncherForTesting(nullptr);
+    ClearTasks();
 }

@@ -34,10 +34,11 @@ TEST(Config, FirstRunWritesDefaultsInOrderAndCreatesBothDirectories) {
 
     EXPECT_EQ(g_exeDir, dir.path());
     EXPECT_EQ(g_configPath, dir / L"TarnDown.ini");
-    EXPECT_EQ(ReadFileBytes(dir / L"TarnDown.ini"),
-              Utf16File(L"[Settings]\r\nPort=61206\r\nDownloadDir=D:\\Downloads\r\n"
-                        L"DevDir=D:\\996\\100\\VezOdevor\\dev\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\n"
-                        L"StartMinimized=0\r\n"));
+    EXPECT_EQ(
+        ReadFileBytes(dir / L"TarnDown.ini"),
+        Utf16File(L"[Settings]\r\nPort=61206\r\nDownloadDir=D:\\Downloads\r\n"
+                  L"DevDir=D:\\996\\100\\VezOdevor\\dev\r\nAutoExtract=1\r\nAutoCopyToDev=1\r\n"
+                  L"StartMinimized=0\r\nMaxConcurrentDownloads=3\r\nAutoRetry=1\r\nNotifyWhenDone=1\r\n"));
     const AppConfig config = GetConfig();
     EXPECT_EQ(config.port, 61206);
     EXPECT_EQ(config.downloadDir, L"D:\\Downloads");
@@ -63,7 +64,8 @@ TEST(Config, ShortOrEmptyDirectoriesFallBackToDefaultsAndFlagsAreNonZero) {
     const std::wstring dev = dir / L"dev";
     WriteAsciiIni(dir,
                   "[Settings]\r\nPort=70000\r\nDownloadDir=X\r\nDevDir=\r\nAutoExtract=5\r\n"
-                  "AutoCopyToDev=0\r\nStartMinimized=-2\r\n");
+                  "AutoCopyToDev=0\r\nStartMinimized=-2\r\nMaxConcurrentDownloads=50\r\nAutoRetry=0\r\n"
+                  "NotifyWhenDone=0\r\n");
     AppConfig config = LoadFrom(dir);
     EXPECT_EQ(config.port, 70000) << "out-of-range ports load unchanged";
     EXPECT_EQ(config.downloadDir, L"D:\\Downloads");
@@ -80,13 +82,19 @@ TEST(Config, ShortOrEmptyDirectoriesFallBackToDefaultsAndFlagsAreNonZero) {
         WriteAsciiIni(dir, "[Settings]\r\nMaxDownloadBytes=" + text + "\r\n");
         EXPECT_EQ(LoadFrom(dir).maxDownloadBytes, bytes) << text;
     }
+    EXPECT_EQ(config.maxConcurrentDownloads, 10) << "a limit above the highest is the highest";
+    EXPECT_FALSE(config.autoRetry);
+    EXPECT_FALSE(config.notifyWhenDone);
 
-    WriteAsciiIni(dir, "[Settings]\r\nDownloadDir=ab\r\n");
+    WriteAsciiIni(dir, "[Settings]\r\nDownloadDir=ab\r\nMaxConcurrentDownloads=zero\r\n");
     config = LoadFrom(dir);
     EXPECT_EQ(config.downloadDir, L"ab") << "two characters are enough";
     EXPECT_EQ(config.port, 61206) << "missing keys take their defaults";
     EXPECT_TRUE(config.autoCopyToDev);
     EXPECT_FALSE(config.startMinimized);
+    EXPECT_EQ(config.maxConcurrentDownloads, 3) << "an unreadable limit is the default";
+    EXPECT_TRUE(config.autoRetry);
+    EXPECT_TRUE(config.notifyWhenDone);
 }
 
 TEST(Config, AnExistingFileIsNotRewrittenOnLoad) {

@@ -73,7 +73,8 @@ void TarnProgram::WriteSettings(const ProgramSettings& settings) {
     const std::wstring text = L"[Settings]\r\nPort=" + std::to_wstring(settings.port) + L"\r\nDownloadDir=" +
                               downloadDir + L"\r\nDevDir=" + devDir + L"\r\nAutoExtract=" +
                               (settings.autoExtract ? L"1" : L"0") + L"\r\nAutoCopyToDev=" +
-                              (settings.autoCopyToDev ? L"1" : L"0") + L"\r\nStartMinimized=0\r\n";
+                              (settings.autoCopyToDev ? L"1" : L"0") + L"\r\nStartMinimized=0\r\nAutoRetry=" +
+                              (settings.autoRetry ? L"1" : L"0") + L"\r\n";
     WriteFileBytes(configPath(), std::string("\xFF\xFE") + Utf16LeBytes(text));
 }
 

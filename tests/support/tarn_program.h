@@ -15,6 +15,7 @@ struct ProgramSettings {
     std::wstring devDir;       // empty: the scratch directory's "dev"
     bool autoExtract = true;
     bool autoCopyToDev = true;
+    bool autoRetry = true;
 };
 
 class TarnProgram {

@@ -133,8 +133,12 @@ TestHttpServer::~TestHttpServer() {
 }
 
 void TestHttpServer::Serve(const std::string& path, const TestResponse& response) {
+    ServeInTurn(path, {response});
+}
+
+void TestHttpServer::ServeInTurn(const std::string& path, const std::vector<TestResponse>& responses) {
     std::lock_guard<std::mutex> lock(mutex_);
-    responses_[path] = response;
+    responses_[path] = responses;
 }
 
 std::string TestHttpServer::UrlUtf8(const std::string& path) const {
@@ -188,8 +192,11 @@ void TestHttpServer::HandleConnection(std::uintptr_t rawSocket) {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request.substr(0, request.find("\r\n\r\n")));
         const auto found = responses_.find(path);
-        if (found != responses_.end()) {
-            response = found->second;
+        if (found != responses_.end() && !found->second.empty()) {
+            response = found->second.front();
+            if (found->second.size() > 1) {
+                found->second.erase(found->second.begin());
+            }
         }
     }
     ApplyRange(request, &response);
@@ -211,14 +218,33 @@ void TestHttpServer::HandleConnection(std::uintptr_t rawSocket) {
     }
     head += response.headers + "\r\n";
 
+    // Counted from the request until just before the answer's last bytes go out: the client can
+    // close only after those, so the count never lags behind a connection it has closed already.
+    const int open = ++open_;
+    for (int most = mostOpen_.load(); open > most && !mostOpen_.compare_exchange_weak(most, open);) {
+    }
+    bool counted = true;
+    auto uncount = [&]() {
+        if (counted) {
+            --open_;
+            counted = false;
+        }
+    };
+    if (bodyBytes == 0) {
+        uncount();
+    }
     bool ok = SendAll(client, head.data(), head.size());
     const size_t piece = response.pieceBytes == 0 ? bodyBytes : response.pieceBytes;
     for (size_t offset = 0; ok && offset < bodyBytes && !stopping_; offset += piece) {
+        if (offset + piece >= bodyBytes) {
+            uncount();
+        }
         ok = SendAll(client, response.body.data() + offset, std::min(piece, bodyBytes - offset));
         if (response.pauseMs > 0) {
             Sleep(response.pauseMs);
         }
     }
+    uncount();
     if (response.resetAfterBody) {
         linger hard = {1, 0};  // closing with a zero linger time sends a reset
         setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof(hard));

@@ -51,11 +51,18 @@ class TestHttpServer {
 
     // Unknown paths answer 404 with an empty body.
     void Serve(const std::string& path, const TestResponse& response);
+    // Answers the requests for `path` with `responses` in turn, the last one for good.
+    void ServeInTurn(const std::string& path, const std::vector<TestResponse>& responses);
     int port() const { return port_; }
     std::wstring Url(const std::string& path) const;
     std::string UrlUtf8(const std::string& path) const;
     // The request heads received so far (request line and headers, up to the blank line).
     std::vector<std::string> Requests();
+    // Connections open now (counted from the request until just before the answer's last bytes)
+    // and the most at once since the last ResetMostOpen.
+    int OpenNow() const { return open_.load(); }
+    int MostOpen() const { return mostOpen_.load(); }
+    void ResetMostOpen() { mostOpen_.store(open_.load()); }
 
   private:
     void AcceptLoop();
@@ -65,7 +72,9 @@ class TestHttpServer {
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;  // guards responses_, requests_, connections_
-    std::map<std::string, TestResponse> responses_;
+    std::map<std::string, std::vector<TestResponse>> responses_;
+    std::atomic<int> open_{0};
+    std::atomic<int> mostOpen_{0};
     std::vector<std::string> requests_;
     std::vector<std::thread> connections_;
     std::thread acceptThread_;

@@ -183,6 +183,7 @@ TEST(DownloadE2e, ApiRetryResumesACutDownloadInPlaceAndRefusesWhatItMayNotRetry)
     settings.port = PickFreePort();
     settings.autoExtract = false;
     settings.autoCopyToDev = false;
+    settings.autoRetry = false;  // the cut must stay failed until the retry asked for here
     program.WriteSettings(settings);
     ASSERT_TRUE(program.Start());
     ASSERT_TRUE(WaitForPortOpen(settings.port, kStartTimeoutMs));

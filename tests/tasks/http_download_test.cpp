@@ -21,8 +21,11 @@ struct Download {
 
 Download Fetch(const std::wstring& url, const std::wstring& path) {
     Download result;
+    std::atomic<bool> never{false};
+    DownloadResume resume;
+    resume.cancel = &never;
     result.ok = DownloadFile(
-        url, path, [&result](int percent) { result.progress.push_back(percent); }, result.error);
+        url, path, [&result](int percent) { result.progress.push_back(percent); }, result.error, &resume);
     return result;
 }
 

@@ -63,10 +63,7 @@ bool IsDuplicate(const std::string& name, const std::string& url) {
 
 class TaskTable : public ::testing::Test {
   protected:
-    void TearDown() override {
-        ClearTasks();
-        SetTaskThreadLauncherForTesting(nullptr);
-    }
+    void TearDown() override { ClearTasks(); }
 };
 
 }  // namespace
@@ -293,22 +290,6 @@ TEST_F(TaskTable, RetryResetsAFailedTaskInPlaceUnderANewSerialAndOnlyOnce) {
     EXPECT_EQ(newer.index, ref.index);
     EXPECT_FALSE(UpdateTaskStatus(ref, TaskStatus::Failed, 0, "stale"));
     EXPECT_EQ(Snapshot(1).status, TaskStatus::Pending);
-}
-
-namespace {
-void FailingLauncher(const TaskRef&) {
-    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-}
-}  // namespace
-
-TEST_F(TaskTable, AWorkerThatCannotStartFailsItsTask) {
-    SetTaskThreadLauncherForTesting(FailingLauncher);
-    const TaskRef ref = AppendTask(Task("a", "u"));
-    StartTaskWorker(ref);
-    const DownloadTask task = Snapshot(0);
-    EXPECT_EQ(task.status, TaskStatus::Failed);
-    EXPECT_EQ(task.error, "Failed to start worker thread");
-    EXPECT_TRUE(task.hasFinishTime);
 }
 
 TEST_F(TaskTable, StatusWordsForEveryView) {

@@ -282,7 +282,7 @@ TEST_F(TaskWorker, StatusesAndProgressSeenFromOutsideOnlyMoveForward) {
     server_.Serve("/slow.zip", slow);
     const TaskRef ref = AppendTask(MakeDownloadTask(server_.UrlUtf8("/slow.zip"), "slow", "default"));
 
-    std::thread worker(RunTaskWorker, ref);
+    std::thread worker([ref] { RunTaskWorker(ref); });
     std::vector<std::pair<TaskStatus, int>> seen;
     DownloadTask task;
     for (;;) {
@@ -331,7 +331,7 @@ TEST_F(TaskWorker, ExtractionsBeyondTheProcessorCountWaitAtZero) {
     for (size_t i = 0; i <= limit; ++i) {
         refs.push_back(AppendTask(
             MakeDownloadTask(server_.UrlUtf8("/pack.zip"), "turn" + std::to_string(i), "default")));
-        workers.emplace_back(RunTaskWorker, refs.back());
+        workers.emplace_back([ref = refs.back()] { RunTaskWorker(ref); });
     }
     size_t mostRunning = 0;
     bool sawOneWaiting = false;

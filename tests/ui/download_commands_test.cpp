@@ -3,7 +3,7 @@
 #include "base/window_messages.h"
 #include "state/app_state.h"
 #include "state/config.h"
-#include "tasks/task_table.h"
+#include "tasks/task_runner.h"
 #include "tests/support/download_window_fixture.h"
 #include "tests/support/message_pump.h"
 #include "ui/control_ids.h"
@@ -339,7 +339,7 @@ void RecordInstallerStart(const TaskRef& task) {
 TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTaskAndStartsItsRoutine) {
     OpenWindow(false);
     SetInstallQuestionForTesting(AnswerQuestion);
-    SetInstallerThreadLauncherForTesting(RecordInstallerStart);
+    SetTaskThreadLauncherForTesting(RecordInstallerStart);
     g_installersStarted.clear();
     ResetRecords();
     SetTaskListOperationsForTesting({RecordRebuild, RecordRowUpdate});
@@ -388,7 +388,7 @@ TEST_F(InstallButton, NoCreatesNothingAndYesQueuesTheInstallerTaskAndStartsItsRo
     EXPECT_EQ(g_questionsAsked, 3);
     EXPECT_EQ(TaskCount(), 2u);
     EXPECT_EQ(g_installersStarted.size(), 2u);
-    SetInstallerThreadLauncherForTesting(nullptr);
+    SetTaskThreadLauncherForTesting(nullptr);
     SetInstallQuestionForTesting(nullptr);
     SetTaskListOperationsForTesting({});
 }

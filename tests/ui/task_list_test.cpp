@@ -474,6 +474,14 @@ TEST_F(TaskListTest, TheTipShowsTheWholeNameAndPathAndWhyATaskFailed) {
     DownloadTask running = MakeTask("r.ZIP", TaskStatus::Downloading, 5);
     running.error = "stale";
     EXPECT_EQ(TaskTipText(running), L"r.ZIP");
+    // A download waiting for its next automatic try says why it waits and until when.
+    DownloadTask waiting = MakeTask("w", TaskStatus::Queued);
+    waiting.error = "HTTP 503 error";
+    waiting.hasNextTry = true;
+    waiting.nextTryTime.wHour = 9;
+    waiting.nextTryTime.wMinute = 5;
+    waiting.nextTryTime.wSecond = 30;
+    EXPECT_EQ(TaskTipText(waiting), L"w.zip\r\nHTTP 503 error\r\n下次重试：09:05:30");
 
     // What the cells shorten, the tip shows whole, within what a tooltip holds.
     const std::string longName(300, 'n');

@@ -2,7 +2,7 @@
 // code opens is found among the test thread's windows and read through MN_GETHMENU, and commands
 // are chosen with the keys a user would press.
 #include "base/window_messages.h"
-#include "tasks/task_table.h"
+#include "tasks/task_runner.h"
 #include "tests/support/download_window_fixture.h"
 #include "tests/support/message_pump.h"
 #include "ui/control_ids.h"
@@ -171,17 +171,21 @@ TEST_F(TaskMenu, RetryIsOfferedForAFailedRowOnlyAndRunsTheTaskAgainInPlace) {
 
     // Escape closes each menu without a command. The runtime installer's failed task is not the
     // pipeline's to retry.
+    // Only the downloading row may be cancelled.
     for (int row : {1, 2, 3}) {
         ASSERT_EQ(RightClickRow(row, {VK_ESCAPE}), 1u) << row;
-        ASSERT_EQ(LastMenu().size(), 2u);
+        ASSERT_EQ(LastMenu().size(), 3u);
         EXPECT_EQ(LastMenu()[0].text, L"重试");
         EXPECT_FALSE(LastMenu()[0].enabled) << row;
         EXPECT_EQ(LastMenu()[1].text, L"打开文件夹");
         EXPECT_TRUE(LastMenu()[1].enabled) << row;
+        EXPECT_EQ(LastMenu()[2].text, L"取消");
+        EXPECT_EQ(LastMenu()[2].enabled, row == 2) << row;
     }
     ASSERT_EQ(RightClickRow(0, {VK_ESCAPE}), 1u);
     EXPECT_TRUE(LastMenu()[0].enabled);
     EXPECT_TRUE(LastMenu()[1].enabled);
+    EXPECT_FALSE(LastMenu()[2].enabled);
     EXPECT_TRUE(g_workersStarted.empty());
     EXPECT_TRUE(g_foldersOpened.empty());
     // Each showing destroys its menu afterwards.
