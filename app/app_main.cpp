@@ -8,6 +8,9 @@
 #include "base/window_messages.h"
 #include "state/app_state.h"
 #include "state/config.h"
+#include "tasks/task_journal.h"
+#include "tasks/task_journal_saver.h"
+#include "tasks/task_restore.h"
 #include "ui/download_window.h"
 
 #include <commctrl.h>
@@ -59,6 +62,15 @@ void CreateTrayWindow(HINSTANCE instance) {
                                  instance, nullptr);
 }
 
+// The tasks of the last run come back before the window or the API can show the table, and the
+// journal is kept from then on. Downloads that were under way continue by themselves.
+void RestoreTaskJournal() {
+    const AppConfig config = GetConfig();
+    const std::wstring journalPath = g_exeDir + L"\\" + kTaskJournalFileName;
+    const bool changed = RestoreTasks(journalPath, config.downloadDir, config.devDir);
+    StartTaskJournalSaver(journalPath, changed);
+}
+
 void RunMessageLoop() {
     MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -108,6 +120,7 @@ int RunApplication(HINSTANCE instance) {
     }
 
     ConnectApplication(SUCCEEDED(com));
+    RestoreTaskJournal();
     CreateTrayWindow(instance);
     StartServerThread();
     ShowDownloadWindow();

@@ -172,6 +172,9 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         if (offset == 0 || !seen.empty()) {
             resume->validator = seen;
         }
+        if (resume->validatorSeen) {
+            resume->validatorSeen(resume->validator);
+        }
     }
 
     std::vector<char> buffer(kDownloadBufferBytes);

@@ -4,6 +4,7 @@
 #include "tasks/progress_callback.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Bytes gathered from several WinHTTP reads before one write and one progress report. Wine's
@@ -21,6 +22,10 @@ struct DownloadResume {
     // holds; empty: the download starts from zero. Out: the same for the body now in the file,
     // empty when its server sent neither.
     std::string validator;
+    // When set, called with `validator` as soon as the reply's head has set it, before the body is
+    // read: a copy kept elsewhere while the body arrives lets a later run continue the file even if
+    // this one never returns.
+    std::function<void(const std::string& validator)> validatorSeen;
 };
 
 // Creates the file's directory if needed, creates or truncates the file and writes the response

@@ -6,6 +6,7 @@
 #include "state/program_exit.h"
 #include "tasks/task_worker.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -35,6 +36,16 @@ void LaunchDetachedWorker(const TaskRef& ref) {
 }
 
 TaskThreadLauncher g_taskThreadLauncher = LaunchDetachedWorker;
+
+std::atomic<TaskChangeListener> g_changeListener{nullptr};
+
+// Called without g_taskMutex held.
+void ReportChange(TaskChange change) {
+    const TaskChangeListener listener = g_changeListener.load();
+    if (listener) {
+        listener(change);
+    }
+}
 
 // Caller holds g_taskMutex. True when `ref` still names the same task.
 bool IsLiveTaskLocked(const TaskRef& ref) {
@@ -177,17 +188,25 @@ const char* TaskStatusPageWord(TaskStatus status) {
 
 // Takes g_taskMutex.
 TaskRef AppendTask(DownloadTask task) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    return AppendLocked(std::move(task));
+    TaskRef ref;
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        ref = AppendLocked(std::move(task));
+    }
+    ReportChange(TaskChange::Ordinary);
+    return ref;
 }
 
 // Takes g_taskMutex for the check and the append together.
 bool AppendTaskUnlessDuplicate(DownloadTask task, TaskRef* ref) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    if (HasActiveDuplicateLocked(task.name, task.url)) {
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        if (HasActiveDuplicateLocked(task.name, task.url)) {
+            return false;
+        }
+        *ref = AppendLocked(std::move(task));
     }
-    *ref = AppendLocked(std::move(task));
+    ReportChange(TaskChange::Ordinary);
     return true;
 }
 
@@ -195,8 +214,10 @@ bool CanRetryTask(const DownloadTask& task) {
     return task.status == TaskStatus::Failed && task.kind == TaskKind::Asset;
 }
 
+namespace {
+
 // Takes g_taskMutex; posts (never sends) while holding it.
-RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
+RetryOutcome PrepareRetryUnderLock(size_t index, TaskRef* ref) {
     std::lock_guard<std::mutex> lock(g_taskMutex);
     if (index >= g_taskTable.size()) {
         return RetryOutcome::NoSuchTask;
@@ -213,7 +234,10 @@ RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
     task.error.clear();
     task.finishTime = {};
     task.hasFinishTime = false;
-    task.extractDir.clear();
+    // An archive already extracted and deleted lives on only in its folder, which the retry files.
+    if (task.stage != TaskStage::Extracted) {
+        task.extractDir.clear();
+    }
     task.copyDestDir.clear();
     task.copyFirstItem.clear();
     task.leftoverDir.clear();
@@ -223,33 +247,49 @@ RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
     return RetryOutcome::Started;
 }
 
+}  // namespace
+
+RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
+    const RetryOutcome outcome = PrepareRetryUnderLock(index, ref);
+    if (outcome == RetryOutcome::Started) {
+        ReportChange(TaskChange::Ordinary);
+    }
+    return outcome;
+}
+
 // Takes g_taskMutex; posts (never sends) while holding it, so it never waits for the window.
 bool UpdateTaskStatus(const TaskRef& ref, TaskStatus status, int progress, const std::string& error) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    if (!IsLiveTaskLocked(ref)) {
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        if (!IsLiveTaskLocked(ref)) {
+            return false;
+        }
+        DownloadTask& task = g_taskTable[ref.index];
+        task.status = status;
+        task.progress = progress;
+        if (!error.empty()) {
+            task.error = error;
+        }
+        if (IsFinalStatus(status)) {
+            GetLocalTime(&task.finishTime);
+            task.hasFinishTime = true;
+        }
+        PostToDownloadWindow(static_cast<WPARAM>(ref.index));
     }
-    DownloadTask& task = g_taskTable[ref.index];
-    task.status = status;
-    task.progress = progress;
-    if (!error.empty()) {
-        task.error = error;
-    }
-    if (IsFinalStatus(status)) {
-        GetLocalTime(&task.finishTime);
-        task.hasFinishTime = true;
-    }
-    PostToDownloadWindow(static_cast<WPARAM>(ref.index));
+    ReportChange(IsFinalStatus(status) ? TaskChange::Final : TaskChange::Ordinary);
     return true;
 }
 
 // Takes g_taskMutex; `change` must only assign fields.
 bool UpdateTaskFields(const TaskRef& ref, const std::function<void(DownloadTask&)>& change) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    if (!IsLiveTaskLocked(ref)) {
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        if (!IsLiveTaskLocked(ref)) {
+            return false;
+        }
+        change(g_taskTable[ref.index]);
     }
-    change(g_taskTable[ref.index]);
+    ReportChange(TaskChange::Ordinary);
     return true;
 }
 
@@ -292,8 +332,11 @@ std::vector<TaskRow> SnapshotTaskRows() {
 
 // Takes g_taskMutex. Serials keep counting, so a cleared task's worker can never match a new task.
 void ClearTasks() {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    g_taskTable.clear();
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        g_taskTable.clear();
+    }
+    ReportChange(TaskChange::Final);
 }
 
 // Takes g_taskMutex.
@@ -322,6 +365,14 @@ void StartTaskWorker(const TaskRef& ref) {
         DebugTrace(L"StartTaskWorker: thread creation failed (%d)", error.code().value());
         UpdateTaskStatus(ref, TaskStatus::Failed, 0, kWorkerStartFailedText);
     }
+}
+
+void SetTaskChangeListener(TaskChangeListener listener) {
+    g_changeListener.store(listener);
+}
+
+void KeepTaskChanges() {
+    ReportChange(TaskChange::Kept);
 }
 
 void SetTaskThreadLauncherForTesting(TaskThreadLauncher launcher) {

@@ -25,6 +25,15 @@ enum class TaskStatus : std::int32_t {
 // Who runs a task: the worker pipeline of this folder, or the runtime installer's own thread.
 enum class TaskKind : std::int32_t { Asset = 0, RuntimeInstaller = 1 };
 
+// How far a task's files got, kept with the task so that a run after an interruption (a retry, a
+// restart) never downloads, extracts or files again what is already done.
+enum class TaskStage : std::int32_t {
+    None = 0,        // the file is not complete
+    Downloaded = 1,  // the whole archive is in filePath
+    Extracted = 2,   // the archive was extracted into extractDir and deleted
+    Filed = 3,       // the copy into the development directory ran
+};
+
 struct DownloadTask {
     std::string url;             // UTF-8
     std::string name;            // UTF-8, already cleaned by CleanTaskName
@@ -41,9 +50,10 @@ struct DownloadTask {
     bool hasFinishTime = false;
     std::uint64_t serial = 0;  // unique per process; assigned by AppendTask
     // The ETag or Last-Modified value of the body whose bytes are in filePath, as the last attempt
-    // saw it; a retry asks for the rest of that body only. Kept in memory only.
+    // saw it; a retry, or the run after a restart, asks for the rest of that body only.
     std::string resumeValidator;  // UTF-8
     TaskKind kind = TaskKind::Asset;
+    TaskStage stage = TaskStage::None;
 };
 
 // Names one task for its whole life: index plus the serial it had when created.
@@ -124,6 +134,21 @@ void NotifyTaskListChanged();
 // the program has begun to end, no worker starts. When no thread can be started the task is
 // marked Failed instead of staying pending forever.
 void StartTaskWorker(const TaskRef& ref);
+
+// Who keeps a copy of the table (the journal) hears of every change, after the lock is released.
+// Final marks a change that must reach the copy at once: a task reached a final status, or the
+// table was emptied; everything else may wait a little and be gathered with later changes. Kept
+// asks the listener to return only once its copy holds every change made so far.
+enum class TaskChange { Ordinary, Final, Kept };
+using TaskChangeListener = void (*)(TaskChange change);
+// Null stops the calls. Set before other threads use the table, or while none of them changes it.
+void SetTaskChangeListener(TaskChangeListener listener);
+
+// Returns once the copy of the table (the journal) holds every change made so far; at once when
+// nothing keeps one. A worker calls it before a step that cannot be undone (deleting the extracted
+// archive, moving files into the development directory), so that after a crash the task's record
+// never claims less than was done.
+void KeepTaskChanges();
 
 // Test seam: how StartTaskWorker starts a thread. The default starts and detaches a std::thread;
 // it may throw std::system_error.

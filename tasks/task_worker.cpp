@@ -1,6 +1,7 @@
 #include "tasks/task_worker.h"
 
 #include "base/debug_trace.h"
+#include "base/file_system.h"
 #include "base/text_convert.h"
 #include "base/win32.h"
 #include "state/config.h"
@@ -55,6 +56,7 @@ void RunClassifiedCopy(const TaskRef& ref, const std::wstring& sourceDir, const 
     CreateDirectoryRecursive(devDir);
     const ClassifiedCopyResult copy = ClassifiedCopy(sourceDir, devDir);
     UpdateTaskFields(ref, [&copy](DownloadTask& task) {
+        task.stage = TaskStage::Filed;
         task.copyDestDir = copy.firstDestDir;
         task.copyFirstItem = copy.firstMovedPath;
         task.leftoverDir = copy.leftoverDir;
@@ -87,58 +89,101 @@ bool CopyDownloadedFile(const DownloadTask& task, const std::wstring& devDir) {
     return true;
 }
 
+// True when the whole archive is in the task's file: downloaded now, or by an earlier run whose
+// later stage was interrupted. The validator is kept with the task as soon as the reply names it,
+// so that a run after a crash continues the file instead of fetching it again.
+bool RunDownloadStage(const TaskRef& ref, const DownloadTask& task) {
+    if (task.stage >= TaskStage::Downloaded && IsRegularFile(task.filePath)) {
+        return true;
+    }
+    UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string());
+    std::string error;
+    DownloadResume resume{
+        task.resumeValidator, [ref](const std::string& validator) {
+            UpdateTaskFields(ref, [&validator](DownloadTask& record) { record.resumeValidator = validator; });
+        }};
+    const bool downloaded = DownloadFile(Utf8ToWide(task.url), task.filePath,
+                                         StageProgress(ref, TaskStatus::Downloading), error, &resume);
+    // Stored before the failure is reported, so that a retry the failure allows sees it.
+    UpdateTaskFields(ref, [&resume, downloaded](DownloadTask& record) {
+        record.resumeValidator = resume.validator;
+        record.stage = downloaded ? TaskStage::Downloaded : TaskStage::None;
+    });
+    // A download stopped by the program's end is not a failure: the task stays where it was and
+    // continues at the next start.
+    if (!downloaded && !IsExitStarted()) {
+        ReportFailure(ref, error);
+    }
+    return downloaded;
+}
+
+// Extracts the archive into a folder of its own and deletes it; the folder, or empty when the task
+// ended here. A task whose archive an earlier run extracted already gets that run's folder back.
+std::wstring RunExtractionStage(const TaskRef& ref, const DownloadTask& task,
+                                const std::wstring& downloadDir) {
+    if (task.stage == TaskStage::Extracted) {
+        return task.extractDir;
+    }
+    UpdateTaskStatus(ref, TaskStatus::Extracting, 0, std::string());
+    // The copy stage sweeps the whole folder, so it must hold only what this archive put there.
+    const std::wstring extractDir = ClaimExtractionFolder(downloadDir, Utf8ToWide(task.name), task.filePath);
+    if (extractDir.empty()) {
+        ReportFailure(ref, kNoExtractionFolderText);
+        return std::wstring();
+    }
+    std::string error;
+    bool extracted = false;
+    {
+        // A task waiting for its turn shows Extracting at 0.
+        const ExtractionTurn turn;
+        if (!turn.acquired()) {
+            RemoveDirectoryW(extractDir.c_str());  // the program is ending; the folder is still empty
+            return std::wstring();
+        }
+        extracted =
+            ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error);
+    }
+    // The archive is deleted only once the extractor reported success; on any failure it is the
+    // only complete copy of the download.
+    if (!extracted) {
+        RemoveDirectoryW(extractDir.c_str());  // only when the extractor left it empty
+        if (!IsExitStarted()) {
+            ReportFailure(ref, error);
+        }
+        return std::wstring();
+    }
+    // Recorded, and kept, before the archive goes: after a crash the record must not send a retry
+    // to an archive that is gone.
+    UpdateTaskFields(ref, [&extractDir](DownloadTask& record) {
+        record.extractDir = extractDir;
+        record.stage = TaskStage::Extracted;
+    });
+    KeepTaskChanges();
+    DeleteFileW(task.filePath.c_str());
+    return extractDir;
+}
+
 void RunPipeline(const TaskRef& ref) {
     DownloadTask task;
     if (!CopyTask(ref, &task)) {
         return;
     }
-
-    UpdateTaskStatus(ref, TaskStatus::Downloading, 0, std::string());
-    std::string error;
-    DownloadResume resume{task.resumeValidator};
-    const bool downloaded = DownloadFile(Utf8ToWide(task.url), task.filePath,
-                                         StageProgress(ref, TaskStatus::Downloading), error, &resume);
-    // Stored before the failure is reported, so that a retry the failure allows sees it.
-    UpdateTaskFields(ref, [&resume](DownloadTask& record) { record.resumeValidator = resume.validator; });
-    if (!downloaded) {
-        ReportFailure(ref, error);
+    const bool extractedBefore = task.stage == TaskStage::Extracted;
+    if (!extractedBefore && !RunDownloadStage(ref, task)) {
         return;
     }
 
     if (IsExitStarted()) {
         return;
     }
-    const std::wstring name = Utf8ToWide(task.name);
     const AppConfig extractConfig = GetConfig();
     std::wstring extractDir;
-    if (extractConfig.autoExtract) {
-        UpdateTaskStatus(ref, TaskStatus::Extracting, 0, std::string());
-        // The copy stage sweeps the whole folder, so it must hold only what this archive put there.
-        extractDir = ClaimExtractionFolder(extractConfig.downloadDir, name, task.filePath);
+    const bool extracting = extractedBefore || extractConfig.autoExtract;
+    if (extracting) {
+        extractDir = RunExtractionStage(ref, task, extractConfig.downloadDir);
         if (extractDir.empty()) {
-            ReportFailure(ref, kNoExtractionFolderText);
             return;
         }
-        bool extracted = false;
-        {
-            // A task waiting for its turn shows Extracting at 0.
-            const ExtractionTurn turn;
-            if (!turn.acquired()) {
-                RemoveDirectoryW(extractDir.c_str());  // the program is ending; the folder is still empty
-                return;
-            }
-            extracted =
-                ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error);
-        }
-        // The archive is deleted only once the extractor reported success; on any failure it is
-        // the only complete copy of the download.
-        if (!extracted) {
-            RemoveDirectoryW(extractDir.c_str());  // only when the extractor left it empty
-            ReportFailure(ref, error);
-            return;
-        }
-        DeleteFileW(task.filePath.c_str());
-        UpdateTaskFields(ref, [&extractDir](DownloadTask& record) { record.extractDir = extractDir; });
     }
 
     if (IsExitStarted()) {
@@ -147,7 +192,9 @@ void RunPipeline(const TaskRef& ref) {
     const AppConfig copyConfig = GetConfig();
     if (copyConfig.autoCopyToDev && !copyConfig.devDir.empty()) {
         UpdateTaskStatus(ref, TaskStatus::Copying, 0, std::string());
-        if (extractConfig.autoExtract) {
+        // After a crash from here on, the task's record says that filing had begun.
+        KeepTaskChanges();
+        if (extracting) {
             RunClassifiedCopy(ref, extractDir, copyConfig.devDir);
             return;
         }
@@ -155,6 +202,7 @@ void RunPipeline(const TaskRef& ref) {
             ReportFailure(ref, kCopyFailedText);
             return;
         }
+        UpdateTaskFields(ref, [](DownloadTask& record) { record.stage = TaskStage::Filed; });
     }
     UpdateTaskStatus(ref, TaskStatus::Completed, 100, std::string());
 }
