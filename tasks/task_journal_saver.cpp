@@ -65,9 +65,11 @@ void RunSaver() {
             g_saverChanged.wait(lock, [] { return g_dirty || g_stopping; });
             continue;
         }
-        const Clock::time_point due = lastSave + std::chrono::milliseconds(kJournalSaveIntervalMs);
-        if (!g_urgent && Clock::now() < due) {
-            g_saverChanged.wait_until(lock, due, [] { return g_urgent || g_stopping; });
+        const bool urgent = g_urgent;
+        const Clock::time_point due =
+            lastSave + std::chrono::milliseconds(urgent ? kJournalPromptGapMs : kJournalSaveIntervalMs);
+        if (Clock::now() < due) {
+            g_saverChanged.wait_until(lock, due, [urgent] { return g_urgent != urgent || g_stopping; });
             continue;
         }
         SaveUnlocked(lock);
