@@ -121,7 +121,7 @@ bool RunDownloadStage(const TaskRef& ref, const DownloadTask& task) {
 // ended here. A task whose archive an earlier run extracted already gets that run's folder back.
 std::wstring RunExtractionStage(const TaskRef& ref, const DownloadTask& task,
                                 const std::wstring& downloadDir) {
-    if (task.stage == TaskStage::Extracted) {
+    if (task.stage == TaskStage::Extracted && !task.extractDir.empty()) {
         return task.extractDir;
     }
     UpdateTaskStatus(ref, TaskStatus::Extracting, 0, std::string());
@@ -168,7 +168,7 @@ void RunPipeline(const TaskRef& ref) {
     if (!CopyTask(ref, &task)) {
         return;
     }
-    const bool extractedBefore = task.stage == TaskStage::Extracted;
+    const bool extractedBefore = task.stage == TaskStage::Extracted && !task.extractDir.empty();
     if (!extractedBefore && !RunDownloadStage(ref, task)) {
         return;
     }
