@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 // Bytes gathered from several WinHTTP reads before one write and one progress report. Wine's
 // WinHTTP hands data over in 8 KiB pieces; writing each piece on its own costs a third of the
@@ -18,6 +19,11 @@ int DownloadPercent(std::uint64_t received, std::uint64_t announced);
 // What a download carries over from an earlier attempt at the same file, and what it leaves for
 // the next one.
 struct DownloadResume {
+    DownloadResume() = default;
+    explicit DownloadResume(std::string earlierValidator,
+                            std::function<void(const std::string& validator)> onValidatorSeen = nullptr)
+        : validator(std::move(earlierValidator)), validatorSeen(std::move(onValidatorSeen)) {}
+
     // In: the strong ETag, or else the Last-Modified date, of the body whose first bytes the file
     // holds; empty: the download starts from zero. Out: the same for the body now in the file,
     // empty when its server sent neither.

@@ -62,5 +62,7 @@ bool RestoreTasks(const std::wstring& journalPath, const std::wstring& downloadD
     for (const TaskRef& ref : toStart) {
         StartTaskWorker(ref);
     }
-    return changed;
+    // A started worker may change its task before the journal's saver listens; the saver's first
+    // write, after it listens, takes those changes in.
+    return changed || !toStart.empty();
 }

@@ -18,8 +18,8 @@ constexpr const char* kInterruptedInstallerText = "Interrupted by exit during do
 bool PrepareRestoredTask(DownloadTask* task);
 
 // Reads the journal at `journalPath` (or its backup) into the empty table, keeping the order, and
-// starts the worker of every download that continues. Returns true when the table differs from
-// the journal read (a task ended as interrupted, tasks were left out, or the journal was
-// unreadable), so that it is written again soon.
+// starts the worker of every download that continues. Returns true when the journal is to be
+// written again soon: the table differs from what was read (a task ended as interrupted, tasks
+// were left out, the journal was unreadable) or workers were started.
 bool RestoreTasks(const std::wstring& journalPath, const std::wstring& downloadDir,
                   const std::wstring& devDir);
