@@ -7,6 +7,7 @@
 #include "state/app_state.h"
 #include "state/program_exit.h"
 #include "state/window_requests.h"
+#include "tasks/task_journal_saver.h"
 #include "ui/download_window.h"
 #include "webhost/browser_teardown.h"
 
@@ -42,6 +43,8 @@ void ExitApplication() {
     }
     const bool serverStopped = StopServerThread(kServerStopWaitMs);
     const bool workersStopped = WaitForWorkers(kWorkerStopWaitMs);
+    // Written after the workers stopped, so that their last progress is in it.
+    StopTaskJournalSaver();
     g_exitClean = serverStopped && workersStopped;
     if (!g_exitClean) {
         DebugTrace(L"ExitApplication: server stopped %d, workers stopped %d", serverStopped ? 1 : 0,

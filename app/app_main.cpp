@@ -9,6 +9,9 @@
 #include "state/app_state.h"
 #include "state/config.h"
 #include "tasks/classified_copy.h"
+#include "tasks/task_journal.h"
+#include "tasks/task_journal_saver.h"
+#include "tasks/task_restore.h"
 #include "ui/download_window.h"
 
 #include <commctrl.h>
@@ -58,6 +61,15 @@ void CreateTrayWindow(HINSTANCE instance) {
     RegisterClassExW(&windowClass);
     g_hTrayWnd = CreateWindowExW(0, kTrayWindowClass, kTrayWindowTitle, 0, 0, 0, 1, 1, nullptr, nullptr,
                                  instance, nullptr);
+}
+
+// The tasks of the last run come back before the window or the API can show the table, and the
+// journal is kept from then on. Downloads that were under way continue by themselves.
+void RestoreTaskJournal() {
+    const AppConfig config = GetConfig();
+    const std::wstring journalPath = g_exeDir + L"\\" + kTaskJournalFileName;
+    const bool changed = RestoreTasks(journalPath, config.downloadDir, config.devDir);
+    StartTaskJournalSaver(journalPath, changed);
 }
 
 void RunMessageLoop() {
@@ -112,6 +124,7 @@ int RunApplication(HINSTANCE instance) {
     // instance's start would otherwise remove copies the first is still making.
     RemoveUnfinishedCopies(GetConfig().devDir);
     ConnectApplication(SUCCEEDED(com));
+    RestoreTaskJournal();
     CreateTrayWindow(instance);
     StartServerThread();
     ShowDownloadWindow();

@@ -19,7 +19,7 @@ export WINEARCH=win64
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 TARN_DEB_PACKAGES=(cmake make googletest g++-mingw-w64-x86-64-posix wine64 xvfb fonts-wqy-microhei
-  curl python3 x11-utils imagemagick zip unzip chromium)
+  curl python3 x11-utils imagemagick zip unzip chromium nlohmann-json3-dev)
 
 tarn_log() { printf '[tarn] %s\n' "$*" >&2; }
 

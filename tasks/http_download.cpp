@@ -354,6 +354,9 @@ bool DownloadFile(const std::wstring& url, const std::wstring& filePath, Progres
         resume->validator = body.lengthKnown ? seen : std::string();
         resume->total = body.lengthKnown ? body.announced : 0;
     }
+    if (resume && resume->validatorSeen) {
+        resume->validatorSeen(resume->validator, resume->total);
+    }
     if (body.received > 0 && progress) {
         progress(DownloadPercent(body.received, body.announced));
     }

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 // Bytes gathered from several WinHTTP reads before one write and one progress report. Wine's
 // WinHTTP hands data over in 8 KiB pieces; writing each piece on its own costs a third of the
@@ -22,6 +24,10 @@ int DownloadPercent(std::uint64_t received, std::uint64_t announced);
 // What a download carries over from an earlier attempt at the same file, and what it leaves for
 // the next one.
 struct DownloadResume {
+    DownloadResume() = default;
+    DownloadResume(std::string earlierValidator, std::uint64_t earlierTotal)
+        : validator(std::move(earlierValidator)), total(earlierTotal) {}
+
     // In: the strong ETag, or else the Last-Modified date, of the body whose first bytes the file
     // holds; empty: the download starts from zero. Out: the same for the body now in the file,
     // empty when its server sent neither.
@@ -37,6 +43,10 @@ struct DownloadResume {
     // 504), with the server's Retry-After in seconds (0: it named none).
     bool transient = false;
     std::uint32_t retryAfterSeconds = 0;
+    // When set, called with `validator` and `total` as soon as the reply's head has set them, before
+    // the body is read: a copy kept elsewhere while the body arrives lets a later run continue the
+    // file even if this one never returns.
+    std::function<void(const std::string& validator, std::uint64_t total)> validatorSeen;
 };
 
 // Creates the file's directory if needed, creates or truncates the file and writes the response

@@ -4,6 +4,7 @@
 #include "base/window_messages.h"
 #include "state/app_state.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -22,6 +23,16 @@ std::vector<std::wstring> g_reservedPaths;
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+std::atomic<TaskChangeListener> g_changeListener{nullptr};
+
+// Called without g_taskMutex held.
+void ReportChange(TaskChange change) {
+    const TaskChangeListener listener = g_changeListener.load();
+    if (listener) {
+        listener(change);
+    }
 }
 
 // Caller holds g_taskMutex. True when `ref` still names the same task.
@@ -169,17 +180,25 @@ const char* TaskStatusPageWord(TaskStatus status) {
 
 // Takes g_taskMutex.
 TaskRef AppendTask(DownloadTask task) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    return AppendLocked(std::move(task));
+    TaskRef ref;
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        ref = AppendLocked(std::move(task));
+    }
+    ReportChange(TaskChange::Ordinary);
+    return ref;
 }
 
 // Takes g_taskMutex for the check and the append together.
 bool AppendTaskUnlessDuplicate(DownloadTask task, TaskRef* ref) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    if (HasActiveDuplicateLocked(task.name, task.url)) {
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        if (HasActiveDuplicateLocked(task.name, task.url)) {
+            return false;
+        }
+        *ref = AppendLocked(std::move(task));
     }
-    *ref = AppendLocked(std::move(task));
+    ReportChange(TaskChange::Ordinary);
     return true;
 }
 
@@ -187,8 +206,10 @@ bool CanRetryTask(const DownloadTask& task) {
     return task.status == TaskStatus::Failed && task.kind == TaskKind::Asset;
 }
 
+namespace {
+
 // Takes g_taskMutex; posts (never sends) while holding it.
-RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
+RetryOutcome PrepareRetryUnderLock(size_t index, TaskRef* ref) {
     std::lock_guard<std::mutex> lock(g_taskMutex);
     if (index >= g_taskTable.size()) {
         return RetryOutcome::NoSuchTask;
@@ -205,7 +226,10 @@ RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
     task.error.clear();
     task.finishTime = {};
     task.hasFinishTime = false;
-    task.extractDir.clear();
+    // An archive already extracted and deleted lives on only in its folder, which the retry files.
+    if (task.stage != TaskStage::Extracted) {
+        task.extractDir.clear();
+    }
     task.copyDestDir.clear();
     task.copyFirstItem.clear();
     task.leftoverDir.clear();
@@ -216,33 +240,49 @@ RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
     return RetryOutcome::Started;
 }
 
+}  // namespace
+
+RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
+    const RetryOutcome outcome = PrepareRetryUnderLock(index, ref);
+    if (outcome == RetryOutcome::Started) {
+        ReportChange(TaskChange::Ordinary);
+    }
+    return outcome;
+}
+
 // Takes g_taskMutex; posts (never sends) while holding it, so it never waits for the window.
 bool UpdateTaskStatus(const TaskRef& ref, TaskStatus status, int progress, const std::string& error) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    if (!IsLiveTaskLocked(ref)) {
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        if (!IsLiveTaskLocked(ref)) {
+            return false;
+        }
+        DownloadTask& task = g_taskTable[ref.index];
+        task.status = status;
+        task.progress = progress;
+        if (!error.empty()) {
+            task.error = error;
+        }
+        if (IsFinalStatus(status)) {
+            GetLocalTime(&task.finishTime);
+            task.hasFinishTime = true;
+        }
+        PostToDownloadWindow(static_cast<WPARAM>(ref.index));
     }
-    DownloadTask& task = g_taskTable[ref.index];
-    task.status = status;
-    task.progress = progress;
-    if (!error.empty()) {
-        task.error = error;
-    }
-    if (IsFinalStatus(status)) {
-        GetLocalTime(&task.finishTime);
-        task.hasFinishTime = true;
-    }
-    PostToDownloadWindow(static_cast<WPARAM>(ref.index));
+    ReportChange(IsFinalStatus(status) ? TaskChange::Final : TaskChange::Ordinary);
     return true;
 }
 
 // Takes g_taskMutex; `change` must only assign fields.
 bool UpdateTaskFields(const TaskRef& ref, const std::function<void(DownloadTask&)>& change) {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    if (!IsLiveTaskLocked(ref)) {
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        if (!IsLiveTaskLocked(ref)) {
+            return false;
+        }
+        change(g_taskTable[ref.index]);
     }
-    change(g_taskTable[ref.index]);
+    ReportChange(TaskChange::Ordinary);
     return true;
 }
 
@@ -285,8 +325,11 @@ std::vector<TaskRow> SnapshotTaskRows() {
 
 // Takes g_taskMutex. Serials keep counting, so a cleared task's worker can never match a new task.
 void ClearTasks() {
-    std::lock_guard<std::mutex> lock(g_taskMutex);
-    g_taskTable.clear();
+    {
+        std::lock_guard<std::mutex> lock(g_taskMutex);
+        g_taskTable.clear();
+    }
+    ReportChange(TaskChange::Final);
 }
 
 PathReservation::PathReservation(const TaskRef& ref) {
@@ -328,3 +371,13 @@ std::wstring MakeTimestamp() {
 void NotifyTaskListChanged() {
     PostToDownloadWindow(kAllTasksChanged);
 }
+
+
+void SetTaskChangeListener(TaskChangeListener listener) {
+    g_changeListener.store(listener);
+}
+
+void KeepTaskChanges() {
+    ReportChange(TaskChange::Kept);
+}
+

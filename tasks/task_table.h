@@ -25,6 +25,15 @@ enum class TaskStatus : std::int32_t {
 // What a task runs: the worker pipeline of this folder, or the runtime installer's routine.
 enum class TaskKind : std::int32_t { Asset = 0, RuntimeInstaller = 1 };
 
+// How far a task's files got, kept with the task so that a run after an interruption (a retry, a
+// restart) never downloads, extracts or files again what is already done.
+enum class TaskStage : std::int32_t {
+    None = 0,        // the file is not complete
+    Downloaded = 1,  // the whole archive is in filePath
+    Extracted = 2,   // the archive was extracted into extractDir and deleted
+    Filed = 3,       // the copy into the development directory ran
+};
+
 struct DownloadTask {
     std::string url;             // UTF-8
     std::string name;            // UTF-8, already cleaned by CleanTaskName
@@ -41,10 +50,11 @@ struct DownloadTask {
     bool hasFinishTime = false;
     std::uint64_t serial = 0;  // unique per process; assigned by AppendTask
     // The ETag or Last-Modified value of the body whose bytes are in filePath, as the last attempt
-    // saw it; a retry asks for the rest of that body only. Kept in memory only.
+    // saw it; a retry, or the run after a restart, asks for the rest of that body only.
     std::string resumeValidator;    // UTF-8
     std::uint64_t resumeTotal = 0;  // the whole length of that body as first seen; 0: unknown
     TaskKind kind = TaskKind::Asset;
+    TaskStage stage = TaskStage::None;
     // While an automatic retry waits: the local time of its next try.
     SYSTEMTIME nextTryTime = {};
     bool hasNextTry = false;
@@ -136,3 +146,20 @@ std::wstring MakeTimestamp();
 
 // Posts WM_TASK_UPDATE with wParam -1 to the download window when one exists.
 void NotifyTaskListChanged();
+
+
+// Who keeps a copy of the table (the journal) hears of every change, after the lock is released.
+// Final marks a change that must reach the copy at once: a task reached a final status, or the
+// table was emptied; everything else may wait a little and be gathered with later changes. Kept
+// asks the listener to return only once its copy holds every change made so far.
+enum class TaskChange { Ordinary, Final, Kept };
+using TaskChangeListener = void (*)(TaskChange change);
+// Null stops the calls. Set before other threads use the table, or while none of them changes it.
+void SetTaskChangeListener(TaskChangeListener listener);
+
+// Returns once the copy of the table (the journal) holds every change made so far; at once when
+// nothing keeps one. A worker calls it before a step that cannot be undone (deleting the extracted
+// archive, moving files into the development directory), so that after a crash the task's record
+// never claims less than was done.
+void KeepTaskChanges();
+

@@ -1,6 +1,7 @@
 #include "tasks/task_worker.h"
 
 #include "base/debug_trace.h"
+#include "base/file_system.h"
 #include "base/text_convert.h"
 #include "base/win32.h"
 #include "state/config.h"
@@ -52,6 +53,7 @@ void RunClassifiedCopy(const TaskRef& ref, const std::wstring& sourceDir, const 
     CreateDirectoryRecursive(devDir);
     const ClassifiedCopyResult copy = ClassifiedCopy(sourceDir, devDir);
     UpdateTaskFields(ref, [&copy](DownloadTask& task) {
+        task.stage = TaskStage::Filed;
         task.copyDestDir = copy.firstDestDir;
         task.copyFirstItem = copy.firstMovedPath;
         task.leftoverDir = copy.leftoverDir;
@@ -85,8 +87,13 @@ ArchiveCopy CopyDownloadedFile(const DownloadTask& task, const std::wstring& dev
     return IsRegularFile(target) ? ArchiveCopy::AlreadyExists : ArchiveCopy::Failed;
 }
 
-// The download stage; true when the pipeline goes on.
-bool RunDownload(const TaskRef& ref, const DownloadTask& task, const TaskWorkerHooks& hooks) {
+// True when the whole archive is in the task's file: downloaded now, or by an earlier run whose
+// later stage was interrupted. The validator is kept with the task as soon as the reply names it,
+// so that a run after a crash continues the file instead of fetching it again.
+bool RunDownloadStage(const TaskRef& ref, const DownloadTask& task, const TaskWorkerHooks& hooks) {
+    if (task.stage >= TaskStage::Downloaded && IsRegularFile(task.filePath)) {
+        return true;
+    }
     // A new attempt shows no error and no time of a next try from the one before.
     UpdateTaskFields(ref, [](DownloadTask& record) {
         record.error.clear();
@@ -98,13 +105,25 @@ bool RunDownload(const TaskRef& ref, const DownloadTask& task, const TaskWorkerH
     resume.validator = task.resumeValidator;
     resume.total = task.resumeTotal;
     resume.cancel = hooks.cancel;
+    resume.validatorSeen = [ref](const std::string& validator, std::uint64_t total) {
+        UpdateTaskFields(ref, [&validator, total](DownloadTask& record) {
+            record.resumeValidator = validator;
+            record.resumeTotal = total;
+        });
+    };
     const bool downloaded = DownloadFile(Utf8ToWide(task.url), task.filePath,
                                          StageProgress(ref, TaskStatus::Downloading), error, &resume);
     // Stored before the failure is reported, so that a retry the failure allows sees it.
-    UpdateTaskFields(ref, [&resume](DownloadTask& record) {
+    UpdateTaskFields(ref, [&resume, downloaded](DownloadTask& record) {
         record.resumeValidator = resume.validator;
         record.resumeTotal = resume.total;
+        record.stage = downloaded ? TaskStage::Downloaded : TaskStage::None;
     });
+    // A download stopped by the program's end is not a failure: the task stays where it was and
+    // continues at the next start.
+    if (!downloaded && IsExitStarted()) {
+        return false;
+    }
     if (hooks.downloadEnded) {
         return hooks.downloadEnded(downloaded, resume, error);
     }
@@ -114,51 +133,74 @@ bool RunDownload(const TaskRef& ref, const DownloadTask& task, const TaskWorkerH
     return downloaded;
 }
 
+// Extracts the archive into a folder of its own and deletes it; the folder, or empty when the task
+// ended here. A task whose archive an earlier run extracted already gets that run's folder back.
+std::wstring RunExtractionStage(const TaskRef& ref, const DownloadTask& task,
+                                const std::wstring& downloadDir) {
+    if (task.stage == TaskStage::Extracted && !task.extractDir.empty()) {
+        return task.extractDir;
+    }
+    UpdateTaskStatus(ref, TaskStatus::Extracting, 0, std::string());
+    // The copy stage sweeps the whole folder, so it must hold only what this archive put there.
+    const std::wstring extractDir = ClaimExtractionFolder(downloadDir, Utf8ToWide(task.name), task.filePath);
+    if (extractDir.empty()) {
+        ReportFailure(ref, kNoExtractionFolderText);
+        return std::wstring();
+    }
+    std::string error;
+    bool extracted = false;
+    {
+        // A task waiting for its turn shows Extracting at 0.
+        const ExtractionTurn turn;
+        if (!turn.acquired()) {
+            RemoveDirectoryW(extractDir.c_str());  // the program is ending; the folder is still empty
+            return std::wstring();
+        }
+        extracted =
+            ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error);
+    }
+    // The archive is deleted only once the extractor reported success; on any failure it is the
+    // only complete copy of the download.
+    if (!extracted) {
+        RemoveDirectoryW(extractDir.c_str());  // only when the extractor left it empty
+        if (!IsExitStarted()) {
+            ReportFailure(ref, error);
+        }
+        return std::wstring();
+    }
+    // Recorded, and kept, before the archive goes: after a crash the record must not send a retry
+    // to an archive that is gone.
+    UpdateTaskFields(ref, [&extractDir](DownloadTask& record) {
+        record.extractDir = extractDir;
+        record.stage = TaskStage::Extracted;
+    });
+    KeepTaskChanges();
+    DeleteFileW(task.filePath.c_str());
+    return extractDir;
+}
+
 void RunPipeline(const TaskRef& ref, const TaskWorkerHooks& hooks) {
     const PathReservation reservation(ref);  // held until this worker ends, whatever the list does
     DownloadTask task;
     if (!CopyTask(ref, &task)) {
         return;
     }
-    if (!RunDownload(ref, task, hooks)) {
+    const bool extractedBefore = task.stage == TaskStage::Extracted && !task.extractDir.empty();
+    if (!extractedBefore && !RunDownloadStage(ref, task, hooks)) {
         return;
     }
 
     if (IsExitStarted()) {
         return;
     }
-    const std::wstring name = Utf8ToWide(task.name);
     const AppConfig extractConfig = GetConfig();
     std::wstring extractDir;
-    if (extractConfig.autoExtract) {
-        UpdateTaskStatus(ref, TaskStatus::Extracting, 0, std::string());
-        // The copy stage sweeps the whole folder, so it must hold only what this archive put there.
-        extractDir = ClaimExtractionFolder(extractConfig.downloadDir, name, task.filePath);
+    const bool extracting = extractedBefore || extractConfig.autoExtract;
+    if (extracting) {
+        extractDir = RunExtractionStage(ref, task, extractConfig.downloadDir);
         if (extractDir.empty()) {
-            ReportFailure(ref, kNoExtractionFolderText);
             return;
         }
-        bool extracted = false;
-        std::string error;
-        {
-            // A task waiting for its turn shows Extracting at 0.
-            const ExtractionTurn turn;
-            if (!turn.acquired()) {
-                RemoveDirectoryW(extractDir.c_str());  // the program is ending; the folder is still empty
-                return;
-            }
-            extracted =
-                ExtractArchive(task.filePath, extractDir, StageProgress(ref, TaskStatus::Extracting), error);
-        }
-        // The archive is deleted only once the extractor reported success; on any failure it is
-        // the only complete copy of the download.
-        if (!extracted) {
-            RemoveDirectoryW(extractDir.c_str());  // only when the extractor left it empty
-            ReportFailure(ref, error);
-            return;
-        }
-        DeleteFileW(task.filePath.c_str());
-        UpdateTaskFields(ref, [&extractDir](DownloadTask& record) { record.extractDir = extractDir; });
     }
 
     if (IsExitStarted()) {
@@ -167,7 +209,9 @@ void RunPipeline(const TaskRef& ref, const TaskWorkerHooks& hooks) {
     const AppConfig copyConfig = GetConfig();
     if (copyConfig.autoCopyToDev && !copyConfig.devDir.empty()) {
         UpdateTaskStatus(ref, TaskStatus::Copying, 0, std::string());
-        if (extractConfig.autoExtract) {
+        // After a crash from here on, the task's record says that filing had begun.
+        KeepTaskChanges();
+        if (extracting) {
             RunClassifiedCopy(ref, extractDir, copyConfig.devDir);
             return;
         }
@@ -180,6 +224,7 @@ void RunPipeline(const TaskRef& ref, const TaskWorkerHooks& hooks) {
             ReportFailure(ref, kCopyFailedText);
             return;
         }
+        UpdateTaskFields(ref, [](DownloadTask& record) { record.stage = TaskStage::Filed; });
     }
     UpdateTaskStatus(ref, TaskStatus::Completed, 100, std::string());
 }

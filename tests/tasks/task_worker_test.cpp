@@ -254,6 +254,41 @@ TEST_F(TaskWorker, HostileTaskNameAndDirectoriesGoThroughEveryStage) {
     EXPECT_FALSE(DirectoryExists(downloads + L"\\" + Utf8ToWide(name)));
 }
 
+// A task that an exit interrupted after its download, or after its extraction, is retried from what
+// it recorded: the server no longer has the file and no extractor is there, so a second download or
+// extraction would fail the task.
+TEST_F(TaskWorker, ARetryGoesOnFromTheStageTheTaskRecordedAndDoesNotRepeatIt) {
+    ASSERT_TRUE(env_.InstallSevenZip());
+    DownloadTask downloaded = MakeDownloadTask(server_.UrlUtf8("/gone.zip"), "pack", "default");
+    ASSERT_TRUE(WriteFileBytes(downloaded.filePath, kPackZip));
+    downloaded.stage = TaskStage::Downloaded;
+    downloaded.status = TaskStatus::Failed;
+    const TaskRef first = AppendTask(downloaded);
+    TaskRef retried;
+    ASSERT_EQ(PrepareTaskRetry(first.index, &retried), RetryOutcome::Started);
+    RunTaskWorker(retried);
+    DownloadTask task;
+    ASSERT_TRUE(CopyTask(retried, &task));
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    EXPECT_EQ(task.stage, TaskStage::Filed);
+    EXPECT_EQ(ReadFileBytes(env_.devDir() + L"\\scene\\map\\level1.map"), "map");
+
+    ASSERT_TRUE(DeleteFileW((env_.exeDir() + L"\\7za.exe").c_str()));
+    DownloadTask extracted = MakeDownloadTask(server_.UrlUtf8("/gone.zip"), "other", "default");
+    extracted.extractDir = env_.downloadDir() + L"\\other";
+    ASSERT_TRUE(CreateDirectoryW(extracted.extractDir.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(extracted.extractDir + L"\\sfx_other.png", "other"));
+    extracted.stage = TaskStage::Extracted;
+    extracted.status = TaskStatus::Failed;
+    const TaskRef second = AppendTask(extracted);
+    ASSERT_EQ(PrepareTaskRetry(second.index, &retried), RetryOutcome::Started);
+    RunTaskWorker(retried);
+    ASSERT_TRUE(CopyTask(retried, &task));
+    EXPECT_EQ(task.status, TaskStatus::Completed) << task.error;
+    EXPECT_EQ(ReadFileBytes(env_.devDir() + L"\\anim\\effect\\sfx_other.png"), "other");
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
 TEST_F(TaskWorker, ClearedTaskIsNeverTouched) {
     const TaskRef ref = AppendTask(MakeDownloadTask(server_.UrlUtf8("/pack.zip"), "gone", "default"));
     DownloadTask original;
