@@ -7,11 +7,9 @@ set -euo pipefail
 TARN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TARN_VAR="${TARN_VAR:-$TARN_ROOT/var}"
 TARN_BUILD="${TARN_BUILD:-$TARN_ROOT/build}"
+# Microsoft's WebView2 loader that every build carries (SDK 1.0.3351.48, checked by CMake).
+TARN_WEBVIEW2_LOADER_DEFAULT="$TARN_ROOT/third_party/webview2/x64/WebView2Loader.dll"
 TARN_7ZIP_BIN_VERSION="5.2.0"   # npm package 7zip-bin, which ships win/x64/7za.exe
-# npm package webview, pinned: only its bin/windows-amd64/WebView2Loader.dll is used, by a test of
-# the carried-loader path (Microsoft's x64 loader 0.9.488, a prerelease build). Nothing else of the
-# package is used or run.
-TARN_WEBVIEW_NPM_VERSION="1.1.0"
 export WINEPREFIX="${WINEPREFIX:-$TARN_VAR/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEARCH=win64
@@ -52,25 +50,14 @@ tarn_install_7zip() {
   export TARN_7ZA
 }
 
-# Microsoft's WebView2 loader for the carried-loader test, copied beside the test programs. Its own
-# folder, because an npm install removes the packages an earlier --no-save install left.
-tarn_install_webview_loader() {
-  local dir="$TARN_VAR/npm-webview"
-  TARN_WEBVIEW_LOADER="$dir/node_modules/webview/bin/windows-amd64/WebView2Loader.dll"
-  if [ ! -f "$TARN_WEBVIEW_LOADER" ]; then
-    tarn_log "installing webview@$TARN_WEBVIEW_NPM_VERSION (for its WebView2Loader.dll)"
-    mkdir -p "$dir"
-    (cd "$dir" && npm install --no-audit --no-fund --silent --ignore-scripts --no-save \
-      "webview@$TARN_WEBVIEW_NPM_VERSION" >/dev/null)
-  fi
-  export TARN_WEBVIEW_LOADER
-}
-
 tarn_build() {
   local jobs
   jobs="$(nproc 2>/dev/null || echo 2)"
+  # The carried loader is named on every configure, so a build folder configured before it became
+  # the default carries it too; an argument -DTARN_WEBVIEW2_LOADER= (empty) still carries nothing.
   cmake -S "$TARN_ROOT" -B "$TARN_BUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$TARN_ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DTARN_WEBVIEW2_LOADER="$TARN_WEBVIEW2_LOADER_DEFAULT" \
     -DCMAKE_BUILD_TYPE="${TARN_BUILD_TYPE:-Release}" "$@" >/dev/null
   cmake --build "$TARN_BUILD" -j "$jobs"
 }
@@ -151,5 +138,4 @@ tarn_stop_started() {
 # The real programs the tests use, copied beside the test programs of the build in $1.
 tarn_copy_test_files() {
   cp -f "$TARN_7ZA" "$1/test-7za.exe"
-  cp -f "$TARN_WEBVIEW_LOADER" "$1/test-WebView2Loader.dll"
 }
