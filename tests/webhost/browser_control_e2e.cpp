@@ -603,7 +603,7 @@ TEST_F(BrowserControlProgram, LinksFromTheSiteBecomeTasksAndLinksFromOtherPagesD
         "tarndownload://download?url=" + server.UrlUtf8("/packs/a.zip") + "&name=..%5C..%5Cevil&cat=anim";
     const std::string linkB = "tarndownload://download?url=" + server.UrlUtf8("/packs/b.zip");
     InstallLoader(L"fake_webview2_runtime.dll");
-    ASSERT_TRUE(CopyFileW(TestSevenZipPath().c_str(), (program_->directory() + L"\\7za.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyTestSevenZip(program_->directory() + L"\\7za.exe"));
     Start();
     ASSERT_TRUE(WaitForCount("Navigate", 1));
     Command("navigation-completed 1 " + std::string(kStartUrl) + "list");
