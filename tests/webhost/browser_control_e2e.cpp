@@ -310,7 +310,7 @@ class BrowserControlProgram : public ::testing::Test {
     // no slot it does not expect was called, and every reference it took on a handler it dropped.
     void ExpectCleanEnd(const std::string& unloadedLine = kEngineUnloaded) {
         const std::vector<std::string> unloaded = Calls({"unloaded"});
-        ASSERT_EQ(unloaded.size(), 1u);
+        ASSERT_EQ(unloaded.size(), 1u) << ::testing::PrintToString(Calls({"loaded", "unloaded", "command"}));
         EXPECT_EQ(unloaded[0], unloadedLine);
         EXPECT_EQ(Calls({"unexpected"}), std::vector<std::string>());
         std::map<std::string, int> held;
