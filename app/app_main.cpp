@@ -102,7 +102,16 @@ LONG WINAPI CrashExceptionFilter(EXCEPTION_POINTERS* exceptionInfo) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+void RemoveCurrentFolderFromLibrarySearch() {
+    if (!SetDllDirectoryW(L"")) {
+        const DWORD error = GetLastError();
+        DebugTrace(L"SetDllDirectoryW: %lu", error);
+    }
+}
+
 int RunApplication(HINSTANCE instance) {
+    // Before anything can load a library.
+    RemoveCurrentFolderFromLibrarySearch();
     SetUnhandledExceptionFilter(CrashExceptionFilter);
     LoadAppIcon(instance);
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -4,7 +4,7 @@
 // browser was torn down does nothing.
 #pragma once
 
-#include "webhost/webview2_abi.h"
+#include "webhost/webview2_interfaces.h"
 
 #include <atomic>
 

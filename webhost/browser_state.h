@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/win32.h"
-#include "webhost/webview2_abi.h"
+#include "webhost/webview2_interfaces.h"
 
 // The browser runtime was not found when the window was created: downloader-only mode. The browser
 // code sets it again at each creation attempt; the window's style and controls stay as created.
