@@ -3,7 +3,7 @@
 moments while it downloads, extracts and files 20 trickled archives, 10 rounds. After every start all
 20 tasks are listed; tasks caught in extraction or filing come back failed and are retried, as a
 user would. In the end each is completed once (none "already_exists": nothing filed twice) and whole.
-Usage: journal_kill_e2e.py <TarnDown.exe> <7za.exe>, in the environment scripts/test sets up.
+Usage: journal_kill_e2e.py <TarnDown.exe> <7z.exe, with its 7z.dll beside it>, in the environment scripts/test sets up.
 """
 import collections
 import hashlib
@@ -89,7 +89,8 @@ class KilledMidFlight(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="tarn-kill-")
         shutil.copy(EXE, os.path.join(self.dir, "TarnDown.exe"))
-        shutil.copy(SEVEN_ZIP, os.path.join(self.dir, "7za.exe"))
+        shutil.copy(SEVEN_ZIP, os.path.join(self.dir, "7z.exe"))
+        shutil.copy(os.path.join(os.path.dirname(SEVEN_ZIP), "7z.dll"), self.dir)
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), TrickleHandler)
         self.sources = {number: archive(number) for number in range(TASKS)}
         self.server.bodies = {"/p%02d.zip" % n: data for n, (_, data) in self.sources.items()}
