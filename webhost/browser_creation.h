@@ -1,6 +1,6 @@
 // Creating the browser control inside the web page area: a chain of two asynchronous runtime calls
 // whose completions post WM_WEBVIEW2_INIT and WM_WEBVIEW2_READY to the download window, ending with
-// the start page's navigation scheduled.
+// the start page's navigation scheduled. BrowserHost (browser_host.h) holds the chain's state.
 #pragma once
 
 #include "base/win32.h"

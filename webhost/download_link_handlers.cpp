@@ -3,7 +3,7 @@
 // page it comes from is the site's: the script runs on every site the user reaches inside the
 // window, and a link makes the program download, extract and file assets into the game's folders.
 #include "base/debug_trace.h"
-#include "webhost/browser_handlers.h"
+#include "webhost/browser_host.h"
 #include "webhost/download_links.h"
 #include "webhost/site.h"
 
@@ -63,8 +63,8 @@ void HandleLinkFromPage(const std::wstring& link, const std::wstring& pageAddres
     HandleDownloadUrl(link);
 }
 
-void OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args,
-                          bool currentBrowser) {
+void StopLinkNavigation(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args,
+                        bool currentBrowser) {
     WriteNavigationMarker();
     if (!args) {
         return;
@@ -84,7 +84,7 @@ void OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStarting
     }
 }
 
-void OnWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
+void TakeLinkFromMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
     // A message that is not a plain string gives an error and no text; only the text matters.
     LPWSTR text = nullptr;
     args->TryGetWebMessageAsString(&text);
@@ -96,26 +96,17 @@ void OnWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
 
 }  // namespace
 
-// No exception may reach the runtime: a failure here loses one link, never the program.
-HRESULT STDMETHODCALLTYPE CNavStartingHandler::Invoke(ICoreWebView2* sender,
-                                                      ICoreWebView2NavigationStartingEventArgs* args) {
-    try {
-        OnNavigationStarting(sender, args, BelongsToCurrentBrowser());
-    } catch (...) {
-        DebugTrace(L"NavigationStarting: link not handled");
-    }
+HRESULT BrowserHost::OnNavigationStarting(unsigned generation, ICoreWebView2* sender,
+                                          ICoreWebView2NavigationStartingEventArgs* args) {
+    // A stale browser's link is still cancelled: a link is never a place to go.
+    StopLinkNavigation(sender, args, IsCurrent(generation));
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CWebMessageHandler::Invoke(ICoreWebView2*,
-                                                     ICoreWebView2WebMessageReceivedEventArgs* args) {
-    if (!args || !BelongsToCurrentBrowser()) {
-        return S_OK;
-    }
-    try {
-        OnWebMessage(args);
-    } catch (...) {
-        DebugTrace(L"WebMessageReceived: link not handled");
+HRESULT BrowserHost::OnWebMessageReceived(unsigned generation, ICoreWebView2*,
+                                          ICoreWebView2WebMessageReceivedEventArgs* args) {
+    if (args && IsCurrent(generation)) {
+        TakeLinkFromMessage(args);
     }
     return S_OK;
 }
