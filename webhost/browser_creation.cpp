@@ -226,7 +226,7 @@ HRESULT BrowserHost::OnEnvironmentCompleted(unsigned generation, HRESULT result,
         return S_OK;
     }
     if (FAILED(result) || !environment) {
-        ReportBrowserError(BrowserError::EnvironmentFailed, result);
+        PostBrowserError(BrowserError::EnvironmentFailed, result);
         FailCreation();
         return result;
     }
@@ -272,14 +272,14 @@ HRESULT BrowserHost::OnControllerCompleted(unsigned generation, HRESULT result,
         return S_OK;
     }
     if (FAILED(result) || !controller) {
-        ReportBrowserError(BrowserError::ControllerFailed, result);
+        PostBrowserError(BrowserError::ControllerFailed, result);
         FailCreation();
         return result;
     }
     ComPtr<ICoreWebView2> webView;
     const HRESULT browser = controller->get_CoreWebView2(webView.receive());
     if (FAILED(browser) || !webView) {
-        ReportBrowserError(BrowserError::CoreWebView2Missing, browser);
+        PostBrowserError(BrowserError::CoreWebView2Missing, browser);
         FailCreation();
         return browser;
     }
@@ -342,6 +342,19 @@ void BrowserHost::RegisterPageHandlers() {
     if (const auto handler = MakeWebMessageReceivedHandler()) {
         webMessage_.registered =
             SUCCEEDED(webView_->add_WebMessageReceived(handler.get(), &webMessage_.token));
+    }
+    if (const auto handler = MakeProcessFailedHandler()) {
+        processFailed_.registered =
+            SUCCEEDED(webView_->add_ProcessFailed(handler.get(), &processFailed_.token));
+    }
+    if (const auto handler = MakeNewWindowRequestedHandler()) {
+        newWindowRequested_.registered =
+            SUCCEEDED(webView_->add_NewWindowRequested(handler.get(), &newWindowRequested_.token));
+    }
+    const auto keys = MakeAcceleratorKeyPressedHandler();
+    if (keys && webViewController_) {
+        acceleratorKeyPressed_.registered = SUCCEEDED(
+            webViewController_->add_AcceleratorKeyPressed(keys.get(), &acceleratorKeyPressed_.token));
     }
 }
 

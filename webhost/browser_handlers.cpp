@@ -82,3 +82,18 @@ ComPtr<ICoreWebView2WebMessageReceivedEventHandler> MakeWebMessageReceivedHandle
     return Make<ICoreWebView2WebMessageReceivedEventHandler>(IID_ICoreWebView2WebMessageReceivedEventHandler,
                                                              &BrowserHost::OnWebMessageReceived);
 }
+
+ComPtr<ICoreWebView2ProcessFailedEventHandler> MakeProcessFailedHandler() {
+    return Make<ICoreWebView2ProcessFailedEventHandler>(IID_ICoreWebView2ProcessFailedEventHandler,
+                                                        &BrowserHost::OnProcessFailed);
+}
+
+ComPtr<ICoreWebView2NewWindowRequestedEventHandler> MakeNewWindowRequestedHandler() {
+    return Make<ICoreWebView2NewWindowRequestedEventHandler>(IID_ICoreWebView2NewWindowRequestedEventHandler,
+                                                             &BrowserHost::OnNewWindowRequested);
+}
+
+ComPtr<ICoreWebView2AcceleratorKeyPressedEventHandler> MakeAcceleratorKeyPressedHandler() {
+    return Make<ICoreWebView2AcceleratorKeyPressedEventHandler>(
+        IID_ICoreWebView2AcceleratorKeyPressedEventHandler, &BrowserHost::OnAcceleratorKeyPressed);
+}

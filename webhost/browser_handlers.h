@@ -44,3 +44,6 @@ ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> MakeController
 ComPtr<ICoreWebView2NavigationStartingEventHandler> MakeNavigationStartingHandler();
 ComPtr<ICoreWebView2NavigationCompletedEventHandler> MakeNavigationCompletedHandler();
 ComPtr<ICoreWebView2WebMessageReceivedEventHandler> MakeWebMessageReceivedHandler();
+ComPtr<ICoreWebView2ProcessFailedEventHandler> MakeProcessFailedHandler();
+ComPtr<ICoreWebView2NewWindowRequestedEventHandler> MakeNewWindowRequestedHandler();
+ComPtr<ICoreWebView2AcceleratorKeyPressedEventHandler> MakeAcceleratorKeyPressedHandler();

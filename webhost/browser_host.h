@@ -42,17 +42,31 @@ class BrowserHost {
     HRESULT OnControllerCompleted(unsigned generation, HRESULT result, ICoreWebView2Controller* controller);
     HRESULT RequestController(ICoreWebView2Environment* environment, HWND host);
 
-    // Teardown (browser_teardown.cpp).
+    // Teardown (browser_teardown.cpp). Destroy also lets the loader go; TearDown keeps it for a
+    // creation that follows.
     void Destroy();
+    void TearDown();
+
+    // Failures of the runtime's processes (browser_process_failures.cpp).
+    HRESULT OnProcessFailed(unsigned generation, ICoreWebView2* sender,
+                            ICoreWebView2ProcessFailedEventArgs* args);
+    // WM_BROWSER_RECREATE: the failed browser goes; a shown window starts a new one at once.
+    void Recreate(HWND downloadWindow);
+    // The download window was shown or restored: a browser that waited for it is created now.
+    void OnWindowShown(HWND downloadWindow);
 
     // Layout (browser_layout.cpp, chrome_windows.cpp).
     bool FitAfterLayout(HWND downloadWindow, int width, int browserHeight);
     bool FitOnSize(int width, int browserHeight);
     void HideHost();
     void DeferredNavigate();
+    void NotifyMoved();
     void ResizeChromeWindows(int width, int height);
     LRESULT ChromeKey(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void RestoreChromeWindowProc();
+    // F5 and F11 as the runtime reports them when its own window has the keyboard focus.
+    HRESULT OnAcceleratorKeyPressed(unsigned generation, ICoreWebView2Controller* sender,
+                                    ICoreWebView2AcceleratorKeyPressedEventArgs* args);
 
     // What the page shows (browser_navigation.cpp).
     void Navigate(const wchar_t* url);
@@ -65,6 +79,8 @@ class BrowserHost {
                                   ICoreWebView2NavigationCompletedEventArgs* args);
     HRESULT OnWebMessageReceived(unsigned generation, ICoreWebView2* sender,
                                  ICoreWebView2WebMessageReceivedEventArgs* args);
+    HRESULT OnNewWindowRequested(unsigned generation, ICoreWebView2* sender,
+                                 ICoreWebView2NewWindowRequestedEventArgs* args);
     // After a successful navigation: notes whether the site has loaded and runs the page script.
     HRESULT InjectPageScript(ICoreWebView2NavigationCompletedEventArgs* args);
 
@@ -86,6 +102,8 @@ class BrowserHost {
     void ApplySettings();
     void ShowReadyBrowser(HWND downloadWindow);
     void RemovePageHandlers();
+    void ReloadAfterRendererFailure(int kind);
+    bool HandleBrowserKey(HWND window, UINT key);
     void CloseBrowser();
     HWND FindOuterChromeWindow() const;
 
@@ -101,6 +119,9 @@ class BrowserHost {
     EventRegistration navStarting_;
     EventRegistration navCompleted_;
     EventRegistration webMessage_;
+    EventRegistration processFailed_;
+    EventRegistration newWindowRequested_;
+    EventRegistration acceleratorKeyPressed_;  // on the controller
     // The site's own page has loaded once; until then every re-layout asks for the start page.
     bool webViewNavigated_ = false;
     // The procedure "Chrome_WidgetWin_0" had before the key subclass; null while not subclassed.
@@ -111,4 +132,8 @@ class BrowserHost {
     // Set once a teardown found a runtime call still pending: the runtime will call back from code
     // in the loader's module, so the loader stays loaded for the rest of the process.
     bool loaderNeededByRuntime_ = false;
+    // The browser process ended while the window was hidden: the next showing creates it again.
+    bool recreateOnShow_ = false;
+    // When the page was last reloaded after its renderer failed; 0 when never.
+    ULONGLONG rendererReloadTick_ = 0;
 };

@@ -26,6 +26,10 @@ void HandleDeferredNavigate() {
     BrowserHost::Instance().DeferredNavigate();
 }
 
+void NotifyWebBrowserMoved() {
+    BrowserHost::Instance().NotifyMoved();
+}
+
 bool BrowserHost::FitAfterLayout(HWND downloadWindow, int width, int browserHeight) {
     if (state_ != BrowserState::Ready || !webView_ || !IsHostLive()) {
         return false;
@@ -69,5 +73,11 @@ void BrowserHost::DeferredNavigate() {
     }
     if (webView_ && !webViewNavigated_) {
         Navigate(kSiteStartUrl);
+    }
+}
+
+void BrowserHost::NotifyMoved() {
+    if (state_ == BrowserState::Ready && webViewController_) {
+        webViewController_->NotifyParentWindowPositionChanged();
     }
 }

@@ -7,6 +7,8 @@
 namespace {
 
 constexpr UINT kPlaceFlags = SWP_NOACTIVATE | SWP_SHOWWINDOW;
+// Bit 30 of a key message's lParam: the key was already down (an auto-repeat).
+constexpr INT kKeyWasDownBit = 1 << 30;
 
 void FitWindow(HWND window, int width, int height) {
     ShowWindow(window, SW_SHOW);
@@ -55,13 +57,21 @@ void BrowserHost::ResizeChromeWindows(int width, int height) {
     SendMessageW(hWebViewHost_, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
 }
 
-LRESULT BrowserHost::ChromeKey(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_KEYDOWN && wParam == VK_F5) {
+// F5 reloads the page shown and F11 toggles the full-monitor window; false for other keys.
+bool BrowserHost::HandleBrowserKey(HWND window, UINT key) {
+    if (key == VK_F5) {
         Reload();
-        return 0;
+        return true;
     }
-    if (message == WM_KEYDOWN && wParam == VK_F11) {
+    if (key == VK_F11) {
         ToggleFullScreen(GetAncestor(window, GA_ROOT));
+        return true;
+    }
+    return false;
+}
+
+LRESULT BrowserHost::ChromeKey(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN && HandleBrowserKey(window, static_cast<UINT>(wParam))) {
         return 0;
     }
     if (!origChromeWndProc_) {
@@ -80,4 +90,27 @@ void BrowserHost::RestoreChromeWindowProc() {
         }
     }
     origChromeWndProc_ = nullptr;
+}
+
+// The runtime's own window has the focus, so the keys come through the controller. Both the press
+// and the release are marked handled so that the runtime acts on neither; a held key's repeats are
+// not acted on again.
+HRESULT BrowserHost::OnAcceleratorKeyPressed(unsigned generation, ICoreWebView2Controller*,
+                                             ICoreWebView2AcceleratorKeyPressedEventArgs* args) {
+    if (!args || !IsCurrent(generation)) {
+        return S_OK;
+    }
+    COREWEBVIEW2_KEY_EVENT_KIND kind = COREWEBVIEW2_KEY_EVENT_KIND_KEY_DOWN;
+    UINT key = 0;
+    INT keyData = 0;
+    if (FAILED(args->get_KeyEventKind(&kind)) || FAILED(args->get_VirtualKey(&key)) ||
+        (key != VK_F5 && key != VK_F11)) {
+        return S_OK;
+    }
+    args->put_Handled(TRUE);
+    const bool repeat = SUCCEEDED(args->get_KeyEventLParam(&keyData)) && (keyData & kKeyWasDownBit) != 0;
+    if (kind == COREWEBVIEW2_KEY_EVENT_KIND_KEY_DOWN && !repeat && IsHostLive()) {
+        HandleBrowserKey(hWebViewHost_, key);
+    }
+    return S_OK;
 }
