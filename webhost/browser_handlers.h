@@ -6,7 +6,7 @@
 #pragma once
 
 #include "base/unique_handle.h"
-#include "webhost/webview2_abi.h"
+#include "webhost/webview2_interfaces.h"
 
 #include <atomic>
 

@@ -8,7 +8,7 @@
 #include "base/unique_handle.h"
 #include "base/win32.h"
 #include "webhost/browser_creation.h"
-#include "webhost/webview2_abi.h"
+#include "webhost/webview2_interfaces.h"
 
 #include <string>
 

@@ -135,13 +135,14 @@ HMODULE LoadWebView2Loader() {
 
 void UnloadWebView2Loader() {
     g_heldLoaderFile.reset();
-    if (!g_hWebView2Loader) {
-        return;
-    }
-    FreeLibrary(g_hWebView2Loader);
-    g_hWebView2Loader = nullptr;
-    if (!g_tempLoaderPath.empty()) {
+    if (g_hWebView2Loader) {
+        FreeLibrary(g_hWebView2Loader);
+        g_hWebView2Loader = nullptr;
+        // Only a library that was loaded needs time to be let go of.
         Sleep(kUnloadSettleMs);
+    }
+    // Also when LoadLibraryW refused the copy: nothing of ours stays in the temporary directory.
+    if (!g_tempLoaderPath.empty()) {
         if (!DeleteFileW(g_tempLoaderPath.c_str())) {
             const DWORD error = GetLastError();
             DebugTrace(L"UnloadWebView2Loader: cannot delete %ls (%lu)", g_tempLoaderPath.c_str(), error);

@@ -22,7 +22,8 @@ std::wstring ExtractEmbeddedLoader();
 // no path. Returns the already loaded library when there is one.
 HMODULE LoadWebView2Loader();
 
-// Frees the loaded library and, after a short wait, deletes the extracted copy; forgets both.
+// Frees the loaded library and, after a short wait, deletes the extracted copy (also one that could
+// not be loaded); forgets both.
 void UnloadWebView2Loader();
 
 // Test seams: extract these bytes instead of the carried image / go back to the carried image.

@@ -2,7 +2,7 @@
 // this constant at build time), and the step that runs it.
 #pragma once
 
-#include "webhost/webview2_abi.h"
+#include "webhost/webview2_interfaces.h"
 
 // Flags the page as shown inside the assistant and posts clicks on download links, and
 // window.open calls with them, as web messages.

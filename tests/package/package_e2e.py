@@ -19,15 +19,24 @@ from wine_program import free_port, start_program, windows_path  # noqa: E402
 ZIP = None
 VERSION = None
 START_TIMEOUT_S = 30
-EXPECTED_FILES = ["7za.exe", "LICENSE-7za.txt", "README.txt", "TarnDown.exe"]
+EXPECTED_FILES = ["7z.dll", "7z.exe", "LICENSE-7-Zip.txt", "LICENSE-WebView2.txt", "README.txt", "TarnDown.exe"]
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+LOADER = os.path.join(ROOT, "third_party", "webview2", "x64", "WebView2Loader.dll")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def string_file_info(exe, key):
     """A value of the version resource's string table, read from the file's bytes: the UTF-16 key,
-    its terminator, padding to 32 bits, then the UTF-16 value up to its terminator."""
-    data = open(exe, "rb").read()
+    its terminator, padding to 32 bits, then the UTF-16 value up to its terminator. The last one in
+    the file: the resources come last, after the data (where TarnDown.exe carries the loader with
+    the loader's own version record)."""
+    data = read(exe)
     marker = (key + "\0").encode("utf-16-le")
-    at = data.find(marker)
+    at = data.rfind(marker)
     if at < 0:
         return None
     at += len(marker)
@@ -53,12 +62,21 @@ class UnzippedPackage(unittest.TestCase):
         self.assertEqual(os.path.basename(ZIP), f"TarnDown-{VERSION}-win64.zip")
         subprocess.run(["unzip", "-q", ZIP, "-d", self.dir], check=True, stdin=subprocess.DEVNULL)
         self.assertEqual(sorted(os.listdir(self.dir)), EXPECTED_FILES)
-        readme = open(os.path.join(self.dir, "README.txt"), "rb").read()
+        readme = read(os.path.join(self.dir, "README.txt"))
         self.assertIn(b"/api/download?url=", readme)
         self.assertNotIn(b"\n", readme.replace(b"\r\n", b""), "a read-me for Notepad has CRLF lines")
         exe = os.path.join(self.dir, "TarnDown.exe")
         self.assertEqual(string_file_info(exe, "FileVersion"), VERSION)
         self.assertEqual(string_file_info(exe, "ProductVersion"), VERSION)
+        # Microsoft's loader inside the program byte for byte, 7-Zip 26.03 and both licences beside it.
+        self.assertIn(read(LOADER), read(exe))
+        for name in ("7z.exe", "7z.dll"):
+            self.assertEqual(string_file_info(os.path.join(self.dir, name), "ProductVersion"), "26.03", name)
+        self.assertIn(b"7-Zip Copyright (C) 1999-2026 Igor Pavlov.",
+                      read(os.path.join(self.dir, "LICENSE-7-Zip.txt")))
+        webview_licence = read(os.path.join(self.dir, "LICENSE-WebView2.txt"))
+        self.assertIn(b"Copyright (C) Microsoft Corporation", webview_licence)
+        self.assertIn(b"NOTICES AND INFORMATION", webview_licence)
 
         # A port of its own, so that another program on the default port does not answer for it.
         port = free_port()

@@ -78,7 +78,7 @@ void PipelineEnvironment::HidePowerShell() const {
 bool PipelineEnvironment::InstallSevenZip(const std::wstring& directory, const wchar_t* program) const {
     const std::wstring target = directory.empty() ? exeDir() : directory;
     CreateDirectoryRecursive(target);
-    return CopyFileW(TestSevenZipPath().c_str(), (target + L"\\" + program).c_str(), FALSE) != FALSE;
+    return CopyTestSevenZip(target + L"\\" + program);
 }
 
 bool PipelineEnvironment::InstallFakeExtractor(unsigned sleepMs, int exitCode,
@@ -95,6 +95,8 @@ std::string PipelineEnvironment::FakeExtractorRecord(const std::wstring& directo
     return ReadFileBytes((directory.empty() ? exeDir() : directory) + L"\\fake_extractor_args.txt");
 }
 
-std::wstring TestSevenZipPath() {
-    return TestProgramDirectory() + L"\\test-7za.exe";
+bool CopyTestSevenZip(const std::wstring& target) {
+    const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
+    return CopyFileW((TestProgramDirectory() + L"\\test-7z.exe").c_str(), target.c_str(), FALSE) &&
+           CopyFileW((TestProgramDirectory() + L"\\7z.dll").c_str(), (folder + L"\\7z.dll").c_str(), FALSE);
 }

@@ -34,7 +34,8 @@ class PipelineEnvironment {
     // environment's own that the extractor search reads instead of HKLM\SOFTWARE\7-Zip.
     bool RecordSevenZipFolder(const wchar_t* valueName, const std::wstring& folder) const;
 
-    // Copies the real 7za.exe (build/test-7za.exe) to `directory`\`program`; empty: beside the exe.
+    // Copies the real 7-Zip (build/test-7z.exe, with its 7z.dll) to `directory`\`program`; empty:
+    // beside the exe.
     bool InstallSevenZip(const std::wstring& directory = std::wstring(),
                          const wchar_t* program = L"7za.exe") const;
     // Puts the stand-in extractor at `directory`\7za.exe, told to sleep and exit so.
@@ -48,5 +49,6 @@ class PipelineEnvironment {
     std::wstring registryKey_;
 };
 
-// The real 7za.exe the test run provides, next to the test programs.
-std::wstring TestSevenZipPath();
+// Copies the real 7-Zip the test run provides next to the test programs (7z.exe 26.03) to the path
+// `target`, and its 7z.dll into the same folder.
+bool CopyTestSevenZip(const std::wstring& target);

@@ -64,7 +64,7 @@ TEST(DownloadE2e, ApiDownloadFilesTheAssetsAndARepeatFindsThemInPlace) {
     ProgramSettings settings;
     settings.port = PickFreePort();
     program.WriteSettings(settings);
-    ASSERT_TRUE(CopyFileW(TestSevenZipPath().c_str(), (program.directory() + L"\\7za.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyTestSevenZip(program.directory() + L"\\7za.exe"));
     ASSERT_TRUE(program.Start());
     ASSERT_TRUE(WaitForPortOpen(settings.port, kStartTimeoutMs));
     const std::string target = "/api/download?url=" + PercentEncode(server.UrlUtf8("/packs/pack%20one.zip")) +
@@ -131,7 +131,7 @@ TEST(DownloadE2e, ExtractorsAreStartedFromTheirInstalledPlacesOnlyAndAFull7ZipIs
               "\"error\":\"Extraction produced no files\"}]}");
 
     // A full 7-Zip's 7z.exe beside the program (no 7za.exe) extracts, with the same command line.
-    ASSERT_TRUE(CopyFileW(TestSevenZipPath().c_str(), (folder + L"\\7z.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyTestSevenZip(folder + L"\\7z.exe"));
     Get(settings.port, "/api/download?url=" + PercentEncode(server.UrlUtf8("/pack.zip")) + "&name=full7zip");
     EXPECT_NE(
         WaitForTasksToSettle(settings.port)

@@ -1,8 +1,10 @@
-// The real TarnDown.exe with a browser runtime of our own beside it (tests/webhost/fixtures/
-// fake_runtime.cpp as WebView2Loader.dll). The runtime looks installed through a version folder
-// under a private LOCALAPPDATA, which the program reads when it looks for the runtime. The fake's
-// journal says what the program called, with which arguments and references; its windows, the
-// program's windows and the message boxes are real windows read from here.
+// The real TarnDown.exe as built, carrying Microsoft's loader, with a browser engine of our own
+// (tests/webhost/fixtures/fake_runtime.cpp as EmbeddedBrowserWebView.dll) installed in a runtime
+// version folder under a private LOCALAPPDATA, which the program finds and passes to the loader;
+// the loader loads the engine from there. The program's temporary folder is private too, so the
+// loader's extracted copy is this test's own. The engine's journal says what the program (and the
+// loader between them) called, with which arguments and references; its windows, the program's
+// windows and the message boxes are real windows read from here.
 #include "base/text_convert.h"
 #include "tests/support/net_util.h"
 #include "tests/support/pipeline_env.h"
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -22,6 +25,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+// The loader this build carries (generated from TARN_WEBVIEW2_LOADER): Microsoft's, 159296 bytes.
+extern const unsigned char kEmbeddedLoaderImage[];
+extern const std::size_t kEmbeddedLoaderSize;
 
 namespace {
 
@@ -33,9 +40,22 @@ constexpr int kPageAreaId = 2025;
 constexpr int kHostId = 2022;
 constexpr int kViewTasksId = 2026;
 constexpr int kTaskListId = 2011;
+constexpr int kInstallButtonId = 2029;
 constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr const char* kStartUrl = "http://assets.tarn.example/";
 constexpr const wchar_t* kRuntimeVersion = L"120.0.2210.91";
+// How the engine leaves after a clean run: at the process's end (the loader does not free it), with
+// the program's loader copy already freed by its teardown.
+constexpr const char* kEngineUnloaded = "unloaded\texit\tloader-freed";
+constexpr const wchar_t* kEnginePath = L"EBWebView\\x64\\EmbeddedBrowserWebView.dll";
+constexpr const wchar_t* kLoaderRegistryKey =
+    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+
+// The loader this build carries, Microsoft's.
+std::string CarriedLoader() {
+    EXPECT_EQ(kEmbeddedLoaderSize, 159296u);
+    return std::string(reinterpret_cast<const char*>(kEmbeddedLoaderImage), kEmbeddedLoaderSize);
+}
 
 using Line = std::vector<std::string>;  // a journal line's fields after its tick count
 
@@ -70,41 +90,78 @@ RECT ScreenRect(HWND window) {
     return rect;
 }
 
+// The version folder of a runtime as its installer leaves it: msedgewebview2.exe and, unless
+// `withEngine` is false, the engine library in EBWebView\x64.
+void InstallRuntimeFolder(const std::wstring& versionFolder, bool withEngine) {
+    for (size_t at = versionFolder.find(L'\\', 3); at != std::wstring::npos;
+         at = versionFolder.find(L'\\', at + 1)) {
+        CreateDirectoryW(versionFolder.substr(0, at).c_str(), nullptr);
+    }
+    CreateDirectoryW(versionFolder.c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(versionFolder + L"\\msedgewebview2.exe", "MZ"));
+    if (withEngine) {
+        CreateDirectoryW((versionFolder + L"\\EBWebView").c_str(), nullptr);
+        CreateDirectoryW((versionFolder + L"\\EBWebView\\x64").c_str(), nullptr);
+        const std::wstring engine = TestProgramDirectory() + L"\\fake-engine\\EmbeddedBrowserWebView.dll";
+        ASSERT_TRUE(CopyFileW(engine.c_str(), (versionFolder + L"\\" + kEnginePath).c_str(), FALSE))
+            << "missing " << WideToUtf8(engine);
+    }
+}
+
+// The value Microsoft's loader reads for the installed runtime when no folder is passed to it,
+// written for one test and removed after it.
+class ScopedRuntimeRegistration {
+  public:
+    explicit ScopedRuntimeRegistration(const std::wstring& versionFolder) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLoaderRegistryKey, 0, nullptr, 0,
+                            KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+            RegSetValueExW(key, L"EBWebView", 0, REG_SZ, reinterpret_cast<const BYTE*>(versionFolder.c_str()),
+                           static_cast<DWORD>((versionFolder.size() + 1) * sizeof(wchar_t)));
+            RegCloseKey(key);
+        }
+    }
+    ~ScopedRuntimeRegistration() {
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kLoaderRegistryKey, KEY_WOW64_64KEY, 0);
+    }
+    ScopedRuntimeRegistration(const ScopedRuntimeRegistration&) = delete;
+    ScopedRuntimeRegistration& operator=(const ScopedRuntimeRegistration&) = delete;
+};
+
 class BrowserControlProgram : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::wstring versionFolder = local_ / L"Microsoft\\EdgeWebView\\Application\\";
-        ASSERT_TRUE(CreateDirectoryRecursiveForTest(versionFolder + kRuntimeVersion));
-        ASSERT_TRUE(WriteFileBytes(versionFolder + kRuntimeVersion + L"\\msedgewebview2.exe", "MZ"));
-    }
-
-    static bool CreateDirectoryRecursiveForTest(const std::wstring& path) {
-        for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
-            CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
-        }
-        CreateDirectoryW(path.c_str(), nullptr);
-        return DirectoryExists(path);
+        ASSERT_NO_FATAL_FAILURE(InstallRuntimeFolder(RuntimeFolder(), true));
+        journalDir_ = RuntimeFolder() + L"\\EBWebView\\x64";
     }
 
     std::wstring RuntimeFolder() const {
         return local_ / (L"Microsoft\\EdgeWebView\\Application\\" + std::wstring(kRuntimeVersion));
     }
+    std::wstring EnginePath() const { return RuntimeFolder() + L"\\" + kEnginePath; }
     std::wstring UserDataFolder() const { return local_ / L"TarnDown_WebView2"; }
-    std::wstring JournalPath() const { return program_->directory() + L"\\fake_runtime.log"; }
+    std::wstring ExtractedLoader() const { return temp_ / L"TarnDown_WebView2Loader.dll"; }
+    std::wstring JournalPath() const { return journalDir_ + L"\\fake_runtime.log"; }
 
-    // Puts `library` (a file name in the build folder) beside the program as its loader library.
-    void InstallLoader(const wchar_t* library) {
+    // Puts `library` (a loader-shaped file in the build folder) beside the program as its loader
+    // library, and gives the program a temporary folder it cannot write, so that the carried loader
+    // cannot be extracted and the one beside it is loaded.
+    void InstallLoaderBesideProgram(const wchar_t* library) {
         const std::wstring source = TestProgramDirectory() + L"\\" + library;
         const std::wstring target = program_->directory() + L"\\WebView2Loader.dll";
         ASSERT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << "missing " << WideToUtf8(source);
+        journalDir_ = program_->directory();
+        tempFolder_ = temp_ / L"missing";
     }
 
     void ConfigureFake(const std::string& lines) {
-        ASSERT_TRUE(WriteFileBytes(program_->directory() + L"\\fake_runtime.txt", lines));
+        ASSERT_TRUE(WriteFileBytes(journalDir_ + L"\\fake_runtime.txt", lines));
     }
 
     void Start() {
         ScopedEnvironmentVariable localAppData(L"LOCALAPPDATA", local_.path());
+        ScopedEnvironmentVariable tmp(L"TMP", tempFolder_ + L"\\");
+        ScopedEnvironmentVariable temp(L"TEMP", tempFolder_ + L"\\");
         ProgramSettings settings;
         settings.port = port_ = PickFreePort();
         program_->WriteSettings(settings);
@@ -199,10 +256,15 @@ class BrowserControlProgram : public ::testing::Test {
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 
-    // Starts over with a new copy of the program in a new folder.
+    // Starts over with a new copy of the program in a new folder, the engine's journal and
+    // configuration emptied.
     void NewProgram() {
         program_.reset();
         program_ = std::make_unique<TarnProgram>();
+        journalDir_ = RuntimeFolder() + L"\\EBWebView\\x64";
+        tempFolder_ = temp_.path();
+        DeleteFileW(JournalPath().c_str());
+        DeleteFileW((journalDir_ + L"\\fake_runtime.txt").c_str());
     }
 
     // The program's message box, once one is shown.
@@ -246,10 +308,10 @@ class BrowserControlProgram : public ::testing::Test {
 
     // After the program ended: the library was unloaded with nothing of its handed out left alive,
     // no slot it does not expect was called, and every reference it took on a handler it dropped.
-    void ExpectCleanEnd(const char* unloadKind) {
+    void ExpectCleanEnd(const std::string& unloadedLine = kEngineUnloaded) {
         const std::vector<std::string> unloaded = Calls({"unloaded"});
         ASSERT_EQ(unloaded.size(), 1u);
-        EXPECT_EQ(unloaded[0], std::string("unloaded\t") + unloadKind);
+        EXPECT_EQ(unloaded[0], unloadedLine);
         EXPECT_EQ(Calls({"unexpected"}), std::vector<std::string>());
         std::map<std::string, int> held;
         for (const auto& entry : Journal()) {
@@ -265,6 +327,9 @@ class BrowserControlProgram : public ::testing::Test {
     }
 
     TempDir local_{L"lad"};
+    TempDir temp_{L"tmp"};
+    std::wstring tempFolder_ = temp_.path();
+    std::wstring journalDir_;
     std::unique_ptr<TarnProgram> program_ = std::make_unique<TarnProgram>();
     HWND window_ = nullptr;
     ULONGLONG windowSeenTick_ = 0;
@@ -279,29 +344,44 @@ class BrowserControlProgram : public ::testing::Test {
     } while (false)
 
 TEST_F(BrowserControlProgram, CreatesFitsNavigatesAnswersKeysAndTearsDownToZero) {
-    InstallLoader(L"fake_webview2_runtime.dll");
     Start();
-    ASSERT_TRUE(WaitForCount("Navigate", 1));
-    // A measurement, not a limit: from the loader's load (the window's first layout, right after its
-    // creation) and from the moment this test saw the window, to the start page's Navigate.
-    ULONGLONG loaded = 0;
+    ASSERT_TRUE(WaitForCount("Navigate", 1)) << ReadFileBytes(JournalPath());
+    // A measurement, not a limit: from the extracted loader's write (just before the program loads
+    // it), from the engine's load (inside the loader's environment call) and from the moment this
+    // test saw the window, to the start page's Navigate. Tick counts become file times through one
+    // reading of both clocks.
+    FILETIME nowTime = {};
+    GetSystemTimeAsFileTime(&nowTime);
+    const ULONGLONG nowTick = GetTickCount64();
+    ULONGLONG engineLoaded = 0;
     for (const auto& entry : Journal()) {
         if (entry.second[0] == "loaded") {
-            loaded = entry.first;
+            engineLoaded = entry.first;
         } else if (entry.second[0] == "Navigate") {
+            const auto ticks = [](const FILETIME& time) {
+                return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000;
+            };
+            WIN32_FILE_ATTRIBUTE_DATA loader = {};
+            GetFileAttributesExW(ExtractedLoader().c_str(), GetFileExInfoStandard, &loader);
+            const ULONGLONG written = ticks(loader.ftLastWriteTime) - (ticks(nowTime) - nowTick);
             std::printf(
-                "creation: loader loaded -> Navigate %llu ms; window seen -> Navigate %llu ms\n",
-                static_cast<unsigned long long>(entry.first - loaded),
+                "creation: loader written -> Navigate %lld ms; engine loaded -> Navigate %llu ms; "
+                "window seen -> Navigate %llu ms\n",
+                static_cast<long long>(entry.first - written),
+                static_cast<unsigned long long>(entry.first - engineLoaded),
                 static_cast<unsigned long long>(entry.first - std::min(entry.first, windowSeenTick_)));
             break;
         }
     }
+    // The program loaded Microsoft's loader, extracted from itself into its temporary folder.
+    EXPECT_EQ(ReadFileBytes(ExtractedLoader()), CarriedLoader());
     const RECT page = ClientOf(PageArea());
     const std::string bounds =
         "put_Bounds\t0\t0\t" + std::to_string(page.right) + "\t" + std::to_string(page.bottom);
     const std::vector<std::string> chain = {
-        "CreateCoreWebView2EnvironmentWithOptions\t" + WideToUtf8(RuntimeFolder()) + "\t" +
-            WideToUtf8(UserDataFolder()) + "\t(null)",
+        "loaded\t" + WideToUtf8(EnginePath()),
+        "CreateWebViewEnvironmentWithOptionsInternal\t1\t1\t" + WideToUtf8(UserDataFolder()) +
+            "\t(null)\tthread-same",
         "environment-completed\t0x00000000",
         "CreateCoreWebView2Controller\tTarnWebHost\t2022\t2025",
         "get_CoreWebView2",
@@ -326,15 +406,16 @@ TEST_F(BrowserControlProgram, CreatesFitsNavigatesAnswersKeysAndTearsDownToZero)
     }
     EXPECT_EQ(Calls(names), chain);
     EXPECT_TRUE(DirectoryExists(UserDataFolder()));
-    // Every handler answers IUnknown and its own interface with itself, refuses others and a null
-    // out pointer.
-    const std::vector<std::string> probes = Calls({"probe"});
-    ASSERT_EQ(probes.size(), 5u);
-    for (const std::string& probe : probes) {
-        EXPECT_NE(probe.find("\t0x00000000=self\t0x00000000=self\t0x80004002=null\t0x80004003"),
-                  std::string::npos)
-            << probe;
-    }
+    // Every handler of the program the engine is given answers IUnknown and its own interface with
+    // itself, refuses others and a null out pointer. The environment's handler the engine sees is
+    // the loader's own, which passes the environment on to the program's.
+    const std::string answers = "\t0x00000000=self\t0x00000000=self\t0x80004002=null";
+    EXPECT_EQ(Calls({"probe"}),
+              (std::vector<std::string>{"probe\tloader-environment-handler" + answers,
+                                        "probe\tcontroller-handler" + answers + "\t0x80004003",
+                                        "probe\tnavigation-starting-handler" + answers + "\t0x80004003",
+                                        "probe\tnavigation-completed-handler" + answers + "\t0x80004003",
+                                        "probe\tweb-message-handler" + answers + "\t0x80004003"}));
 
     // The host and the runtime's windows fill the page area below the settings strip.
     const RECT client = ClientOf(window_);
@@ -434,48 +515,75 @@ TEST_F(BrowserControlProgram, CreatesFitsNavigatesAnswersKeysAndTearsDownToZero)
                                         "remove_NavigationCompleted\t" + tokenOf(1) + "\tknown",
                                         "remove_WebMessageReceived\t" + tokenOf(2) + "\tknown",
                                         "Close\tcontroller#2\tparent-alive"}));
-    ExpectCleanEnd("dynamic");
+    // The teardown freed the loader (the engine, which the loader never frees, saw it gone at the
+    // end) and deleted its copy.
+    ExpectCleanEnd();
+    EXPECT_FALSE(FileExists(ExtractedLoader()));
 }
 
-// Each failure of the chain shows its message once, and the next layout tries again.
+// Each failure of the chain shows its message once, and the next layout tries again. The chain runs
+// through the carried loader, except where no loader can be loaded (M1: the temporary folder takes
+// no copy and none lies beside the program) and where the loader lacks both exports (M2: a
+// loader-shaped library of ours beside the program, loaded because the copy cannot be written).
 TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
+    enum class Loader { Carried, None, WithoutExports, Older };
     struct Case {
         const char* name;
-        const wchar_t* library;
+        Loader loader;
         const char* config;
         std::wstring text;
+        bool registered = false;  // the runtime is also registered, for the loader's search without a folder
         // A journal line that is already there when the box shows: the box waits until the
         // runtime's callback has returned.
         const char* returned = "";
     };
     const std::wstring dataFolder = UserDataFolder();
     const std::wstring developerPage = L"https://developer.microsoft.com/microsoft-edge/webview2/";
+    auto startFailed = [&](const wchar_t* result) {
+        return L"启动 WebView2 浏览器控件失败 (HRESULT=" + std::wstring(result) + L")\n用户数据目录: " +
+               dataFolder + L"\n请确保已安装 Microsoft Edge WebView2 Runtime\n下载地址: " + developerPage;
+    };
     const std::vector<Case> cases = {
-        {"M1", nullptr, "",
+        {"M1", Loader::None, "",
          L"无法加载 WebView2Loader.dll\n请重新安装程序或手动下载 WebView2 Runtime：\n"
          L"https://go.microsoft.com/fwlink/?linkid=2124703"},
-        {"M2", L"tarn_test_loader.dll", "", L"找不到 WebView2 环境创建函数\n请确保安装了 WebView2 Runtime"},
-        {"M3", L"fake_webview2_runtime.dll", "fail=host-window", L"创建 WebView2 宿主窗口失败"},
-        {"M4", L"fake_webview2_runtime.dll", "fail=env-call",
-         L"启动 WebView2 浏览器控件失败 (HRESULT=80004005)\n用户数据目录: " + dataFolder +
-             L"\n请确保已安装 Microsoft Edge WebView2 Runtime\n下载地址: " + developerPage},
-        {"M5", L"fake_webview2_runtime.dll", "fail=env-complete",
+        {"M2", Loader::WithoutExports, "", L"找不到 WebView2 环境创建函数\n请确保安装了 WebView2 Runtime"},
+        // The library refuses the host window from a hook it sets when it is loaded, which must
+        // happen before the program makes that window: the loader-shaped library can, an engine
+        // the loader loads later cannot.
+        {"M3", Loader::Older, "fail=host-window", L"创建 WebView2 宿主窗口失败"},
+        {"M4", Loader::Carried, "fail=env-call", startFailed(L"80004005"), true},
+        {"M5", Loader::Carried, "fail=env-complete",
          L"WebView2 环境创建失败 (HRESULT=80004005)\n请确保已安装 Microsoft Edge WebView2 "
          L"Runtime\n下载地址: " +
              developerPage,
-         "environment-completed\t0x80004005"},
-        {"M6", L"fake_webview2_runtime.dll", "fail=controller-complete",
-         L"WebView2 Controller 创建失败 (HRESULT=80004005)", "controller-completed\t0x80004005"},
-        {"M7", L"fake_webview2_runtime.dll", "fail=core", L"获取 WebView2 核心接口失败 (HRESULT=80004005)",
+         true, "environment-completed"},
+        {"M6", Loader::Carried, "fail=controller-complete", L"WebView2 Controller 创建失败 (HRESULT=80004005)",
+         false, "controller-completed\t0x80004005"},
+        {"M7", Loader::Carried, "fail=core", L"获取 WebView2 核心接口失败 (HRESULT=80004005)", false,
          "controller-completed\t0x80004005"},
+        // Last, as it takes the engine away: the runtime folder the program finds holds
+        // msedgewebview2.exe but no engine library, and no runtime is registered for the retry.
+        {"M4 without an engine", Loader::Carried, "", startFailed(L"80070002")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         NewProgram();
-        if (c.library) {
-            InstallLoader(c.library);
+        if (c.loader == Loader::None) {
+            tempFolder_ = temp_ / L"missing";
+        } else if (c.loader == Loader::WithoutExports) {
+            InstallLoaderBesideProgram(L"tarn_test_loader.dll");
+        } else if (c.loader == Loader::Older) {
+            InstallLoaderBesideProgram(L"fake_webview2_loader_old.dll");
+        }
+        if (std::string(c.name) == "M4 without an engine") {
+            ASSERT_TRUE(DeleteFileW(EnginePath().c_str()));
         }
         ConfigureFake(c.config);
+        std::unique_ptr<ScopedRuntimeRegistration> registration;
+        if (c.registered) {
+            registration = std::make_unique<ScopedRuntimeRegistration>(RuntimeFolder());
+        }
         Start();
         for (int attempt = 0; attempt < 2; ++attempt) {
             const HWND box = WaitForMessageBox();
@@ -485,24 +593,28 @@ TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
             }
             const auto shown = ReadAndCloseMessageBox(box);
             EXPECT_EQ(shown.first, L"WebView2 错误");
-            EXPECT_EQ(shown.second, c.text) << WideToUtf8(shown.second);
+            EXPECT_EQ(shown.second, c.text) << WideToUtf8(shown.second) << ReadFileBytes(JournalPath());
             if (attempt == 0) {
                 ToggleTaskList();
             }
         }
         Exit();
-        if (c.library && std::wstring(c.library) == L"fake_webview2_runtime.dll") {
+        if (c.loader == Loader::Carried && !Journal().empty()) {
             EXPECT_EQ(Count("Navigate"), 0u);
-            ExpectCleanEnd("dynamic");
+            ExpectCleanEnd();
+        } else if (c.loader == Loader::Older) {
+            ExpectCleanEnd("unloaded\tdynamic");
         }
+        // The loader's copy is gone, whether it was loaded or not.
+        EXPECT_FALSE(FileExists(ExtractedLoader()));
     }
 }
 
 // Variations the chain must take: one registration refused and a runtime without Settings4; a
-// runtime folder the environment call refuses and a refused navigation; a loader with only the
-// older export.
+// runtime folder without an engine, where the loader's refusal makes the program ask again without
+// a folder, and the loader then finds the runtime registered elsewhere, with a refused navigation;
+// a loader with only the older export.
 TEST_F(BrowserControlProgram, RefusedRegistrationRuntimeFolderAndOlderExport) {
-    InstallLoader(L"fake_webview2_runtime.dll");
     ConfigureFake("fail=add-navigation-completed\nsettings4=no\n");
     Start();
     ASSERT_TRUE(WaitForCount("Navigate", 1));
@@ -510,7 +622,8 @@ TEST_F(BrowserControlProgram, RefusedRegistrationRuntimeFolderAndOlderExport) {
                   .size(),
               5u);
     EXPECT_EQ(Calls({"QueryInterface", "put_IsPasswordAutosaveEnabled"}),
-              (std::vector<std::string>{"QueryInterface\tsettings#4\tICoreWebView2Settings4",
+              (std::vector<std::string>{"QueryInterface\tenvironment#1\tICoreWebView2Environment",
+                                        "QueryInterface\tsettings#4\tICoreWebView2Settings4",
                                         "QueryInterface\tsettings#4\tICoreWebView2Settings5",
                                         "put_IsPasswordAutosaveEnabled\t1"}));
     Exit();
@@ -519,11 +632,16 @@ TEST_F(BrowserControlProgram, RefusedRegistrationRuntimeFolderAndOlderExport) {
     ASSERT_EQ(removed.size(), 2u);
     EXPECT_EQ(removed[0].compare(0, 26, "remove_NavigationStarting\t"), 0);
     EXPECT_EQ(removed[1].compare(0, 26, "remove_WebMessageReceived\t"), 0);
-    ExpectCleanEnd("dynamic");
+    ExpectCleanEnd();
 
     NewProgram();
-    InstallLoader(L"fake_webview2_runtime.dll");
-    ConfigureFake("fail=env-call-with-folder,navigate\n");
+    ASSERT_TRUE(DeleteFileW(EnginePath().c_str()));
+    TempDir registered{L"rt"};
+    const std::wstring registeredFolder = registered / kRuntimeVersion;
+    ASSERT_NO_FATAL_FAILURE(InstallRuntimeFolder(registeredFolder, true));
+    ScopedRuntimeRegistration registration(registeredFolder);
+    journalDir_ = registeredFolder + L"\\EBWebView\\x64";
+    ConfigureFake("fail=navigate\n");
     Start();
     ASSERT_TRUE(WaitForCount("ExecuteScript", 1));
     // A refused Navigate is followed by the same address set from a script.
@@ -531,39 +649,36 @@ TEST_F(BrowserControlProgram, RefusedRegistrationRuntimeFolderAndOlderExport) {
               (std::vector<std::string>{
                   "Navigate\t" + std::string(kStartUrl),
                   "ExecuteScript\twindow.location.href = '" + std::string(kStartUrl) + "';\t(null)"}));
-    EXPECT_EQ(
-        Calls({"CreateCoreWebView2EnvironmentWithOptions"}),
-        (std::vector<std::string>{"CreateCoreWebView2EnvironmentWithOptions\t" + WideToUtf8(RuntimeFolder()) +
-                                      "\t" + WideToUtf8(UserDataFolder()) + "\t(null)",
-                                  "CreateCoreWebView2EnvironmentWithOptions\t(null)\t" +
-                                      WideToUtf8(UserDataFolder()) + "\t(null)"}));
+    EXPECT_EQ(Calls({"loaded", "CreateWebViewEnvironmentWithOptionsInternal"}),
+              (std::vector<std::string>{"loaded\t" + WideToUtf8(registeredFolder + L"\\" + kEnginePath),
+                                        "CreateWebViewEnvironmentWithOptionsInternal\t1\t0\t" +
+                                            WideToUtf8(UserDataFolder()) + "\t(null)\tthread-same"}));
     Exit();
-    ExpectCleanEnd("dynamic");
+    ExpectCleanEnd();
 
     NewProgram();
-    InstallLoader(L"fake_webview2_runtime_old.dll");
+    InstallLoaderBesideProgram(L"fake_webview2_loader_old.dll");
     Start();
     ASSERT_TRUE(WaitForCount("Navigate", 1));
     EXPECT_EQ(Calls({"CreateCoreWebView2EnvironmentWithOptions", "CreateCoreWebView2Environment"}),
               std::vector<std::string>{"CreateCoreWebView2Environment"});
     Exit();
-    ExpectCleanEnd("dynamic");
+    ExpectCleanEnd("unloaded\tdynamic");
 }
 
 // Layouts while the environment is pending start nothing new. The window closes meanwhile and the
 // environment completes after the teardown: the program keeps nothing of it, and the runtime's
 // library is still there to finish its call.
 TEST_F(BrowserControlProgram, ClosingWhileTheEnvironmentIsPendingLeavesNothingBehind) {
-    InstallLoader(L"fake_webview2_runtime.dll");
     ConfigureFake("hold=env-until-host-destroyed\n");
     Start();
-    ASSERT_TRUE(WaitForCount("CreateCoreWebView2EnvironmentWithOptions", 1));
+    ASSERT_TRUE(WaitForCount("CreateWebViewEnvironmentWithOptionsInternal", 1));
     const HWND host = Host();
     ASSERT_NE(host, nullptr);
     ToggleTaskList();
     ToggleTaskList();
     Settle();
-    EXPECT_EQ(Count("CreateCoreWebView2EnvironmentWithOptions"), 1u);
+    EXPECT_EQ(Count("CreateWebViewEnvironmentWithOptionsInternal"), 1u);
     EXPECT_EQ(Host(), host);
 
     PostMessageW(window_, WM_CLOSE, 0, 0);
@@ -574,7 +689,22 @@ TEST_F(BrowserControlProgram, ClosingWhileTheEnvironmentIsPendingLeavesNothingBe
                      "CreateCoreWebView2Controller"}),
               (std::vector<std::string>{"host-destroyed-with-environment-pending",
                                         "environment-completed\t0x00000000"}));
-    ExpectCleanEnd("exit");
+    ExpectCleanEnd("unloaded\texit\tloader-loaded");
+}
+
+// Without a runtime (a version folder without msedgewebview2.exe is none) the program as built opens
+// downloader-only: no page area, the install button shown, and the carried loader never written.
+TEST_F(BrowserControlProgram, WithoutARuntimeTheWindowIsDownloaderOnlyWithTheInstallButton) {
+    ASSERT_TRUE(DeleteFileW((RuntimeFolder() + L"\\msedgewebview2.exe").c_str()));
+    Start();
+    const HWND install = GetDlgItem(window_, kInstallButtonId);
+    ASSERT_NE(install, nullptr);
+    EXPECT_TRUE(IsWindowVisible(install));
+    EXPECT_EQ(PageArea(), nullptr);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(window_, kTaskListId)));
+    Exit();
+    EXPECT_EQ(ReadFileBytes(JournalPath()), "");
+    EXPECT_FALSE(FileExists(ExtractedLoader()));
 }
 
 // The program's task list as its API reports it, once no task is pending or in a stage any more.
@@ -610,8 +740,7 @@ TEST_F(BrowserControlProgram, LinksFromTheSiteBecomeTasksAndLinksFromOtherPagesD
     const std::string linkA =
         "tarndownload://download?url=" + server.UrlUtf8("/packs/a.zip") + "&name=..%5C..%5Cevil&cat=anim";
     const std::string linkB = "tarndownload://download?url=" + server.UrlUtf8("/packs/b.zip");
-    InstallLoader(L"fake_webview2_runtime.dll");
-    ASSERT_TRUE(CopyFileW(TestSevenZipPath().c_str(), (program_->directory() + L"\\7za.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyTestSevenZip(program_->directory() + L"\\7za.exe"));
     Start();
     ASSERT_TRUE(WaitForCount("Navigate", 1));
     Command("navigation-completed 1 " + std::string(kStartUrl) + "list");
@@ -641,17 +770,12 @@ TEST_F(BrowserControlProgram, LinksFromTheSiteBecomeTasksAndLinksFromOtherPagesD
     EXPECT_EQ(ReadFileBytes(dev + L"\\scene\\map\\level1.map"), "map");
     EXPECT_EQ(server.Requests().size(), 2u);
     Exit();
-    ExpectCleanEnd("dynamic");
+    ExpectCleanEnd();
 }
-
-}  // namespace
-
-namespace {
 
 // What the runtime itself raises: keys its focused window got, windows a page asks for, and its
 // processes failing. The first registration's token is 0, which is a token like any other.
 TEST_F(BrowserControlProgram, RuntimeKeysNewWindowsMovesAndProcessFailures) {
-    InstallLoader(L"fake_webview2_runtime.dll");
     ConfigureFake("first-token=0\n");
     Start();
     ASSERT_TRUE(WaitForCount("Navigate", 1));
@@ -744,7 +868,7 @@ TEST_F(BrowserControlProgram, RuntimeKeysNewWindowsMovesAndProcessFailures) {
     ASSERT_TRUE(WaitForCount("Navigate", navigations + 2));
     EXPECT_EQ(Count("CreateCoreWebView2Controller"), 3u);
     Exit();
-    ExpectCleanEnd("dynamic");
+    ExpectCleanEnd();
 }
 
 }  // namespace

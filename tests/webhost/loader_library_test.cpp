@@ -10,8 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+
 #include <string>
 #include <vector>
+
+// The image this build carries (generated from TARN_WEBVIEW2_LOADER).
+extern const unsigned char kEmbeddedLoaderImage[];
+extern const std::size_t kEmbeddedLoaderSize;
 
 namespace {
 
@@ -25,6 +31,22 @@ std::wstring ModulePath(HMODULE module) {
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
     return _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+// The file version from the version record, "a.b.c.d".
+std::wstring FileVersion(const std::wstring& path) {
+    std::vector<unsigned char> record(GetFileVersionInfoSizeW(path.c_str(), nullptr));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    if (record.empty() ||
+        !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(record.size()), record.data()) ||
+        !VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) || !fixed) {
+        return L"";
+    }
+    return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+           std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+           std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
+           std::to_wstring(LOWORD(fixed->dwFileVersionLS));
 }
 
 int CallMark(HMODULE module) {
@@ -80,7 +102,8 @@ TEST_F(LoaderLibraryTest, OnlyAnIdenticalCopyIsReusedAndItIsHeldUntilLoaded) {
     ASSERT_TRUE(WriteFileBytes(Extracted(), planted));
     EXPECT_TRUE(SamePath(ExtractEmbeddedLoader(), Extracted()));
     EXPECT_EQ(ReadFileBytes(Extracted()), ImageBytes());
-    UnloadWebView2Loader();
+    UnloadWebView2Loader();  // lets go of the copy, and deletes it
+    ASSERT_TRUE(WriteFileBytes(Extracted(), ImageBytes()));
 
     // An identical copy is not written again: its old time stamp stays.
     const FILETIME old = {0x12345678, 0x01D00000};
@@ -124,22 +147,33 @@ TEST_F(LoaderLibraryTest, TeardownUnloadsAndDeletesTheExtractedCopyOnce) {
     EXPECT_EQ(ReadFileBytes(Extracted()), "kept");
 }
 
-// Microsoft's loader library (a prerelease x64 build shipped in the npm package webview@1.1.0):
-// written, reused only when identical, loaded, and both environment exports found.
-TEST_F(LoaderLibraryTest, MicrosoftsLoaderIsExtractedLoadedAndExportsBothFunctions) {
-    const std::string bytes = ReadFileBytes(TestProgramDirectory() + L"\\test-WebView2Loader.dll");
-    ASSERT_GT(bytes.size(), 100000u) << "scripts/test copies the loader of webview@1.1.0 beside the tests";
-    image_.assign(bytes.begin(), bytes.end());
-    SetLoaderImageForTesting(image_.data(), image_.size());
-    ASSERT_TRUE(WriteFileBytes(Extracted(), std::string(image_.size(), '\0')));
+// The image this build carries is Microsoft's x64 loader 1.0.3351.48, its real length: written
+// over a copy of the same size but other bytes, loaded, with the environment exports found.
+TEST_F(LoaderLibraryTest, TheCarriedMicrosoftLoaderIsExtractedAndLoaded) {
+    RestoreLoaderImageForTesting();
+    ASSERT_EQ(kEmbeddedLoaderSize, 159296u) << "configured with an empty TARN_WEBVIEW2_LOADER?";
+    const std::string carried(reinterpret_cast<const char*>(kEmbeddedLoaderImage), kEmbeddedLoaderSize);
+    ASSERT_TRUE(WriteFileBytes(Extracted(), std::string(carried.size(), '\0')));
     const HMODULE module = LoadWebView2Loader();
     ASSERT_NE(module, nullptr);
     EXPECT_TRUE(SamePath(ModulePath(module), Extracted()));
-    EXPECT_EQ(ReadFileBytes(Extracted()), bytes);
+    EXPECT_EQ(ReadFileBytes(Extracted()), carried);
+    EXPECT_EQ(FileVersion(Extracted()), L"1.0.3351.48");
     EXPECT_NE(GetProcAddress(module, "CreateCoreWebView2EnvironmentWithOptions"), nullptr);
     EXPECT_NE(GetProcAddress(module, "CreateCoreWebView2Environment"), nullptr);
     DestroyWebBrowserControl();
     EXPECT_FALSE(FileExists(Extracted()));
+}
+
+// A copy the system refuses to load is deleted by teardown all the same.
+TEST_F(LoaderLibraryTest, TeardownDeletesACopyThatCouldNotBeLoaded) {
+    const std::vector<unsigned char> notALibrary(4096, 'Z');
+    SetLoaderImageForTesting(notALibrary.data(), notALibrary.size());
+    EXPECT_EQ(LoadWebView2Loader(), nullptr);
+    ASSERT_TRUE(FileExists(Extracted()));
+    DestroyWebBrowserControl();
+    EXPECT_FALSE(FileExists(Extracted()));
+    EXPECT_EQ(g_tempLoaderPath, L"");
 }
 
 TEST_F(LoaderLibraryTest, ExtractionFailureGivesNoPathButKeepsItForTeardown) {
@@ -189,16 +223,14 @@ class LoaderFallbackTest : public ::testing::Test {
     std::wstring Probe() const { return appDir_ / kLoaderProbeFileName; }
     std::wstring Fallback() const { return appDir_ / L"WebView2Loader.dll"; }
 
-    // Runs the probe with TMP/TEMP at `tempDir`, optionally carrying the stand-in as its image.
+    // Runs the probe with TMP/TEMP at `tempDir`, carrying the stand-in as its image or no image.
     ProbeResult Run(const std::wstring& tempDir, bool withImage) {
         ScopedEnvironmentVariable tmp(L"TMP", tempDir + L"\\");
         ScopedEnvironmentVariable temp(L"TEMP", tempDir + L"\\");
         const std::wstring resultFile = work_ / L"result.txt";
         DeleteFileW(resultFile.c_str());
         std::wstring commandLine = L"\"" + Probe() + L"\" \"" + resultFile + L"\"";
-        if (withImage) {
-            commandLine += L" \"" + library_ + L"\"";
-        }
+        commandLine += withImage ? L" \"" + library_ + L"\"" : std::wstring(L" none");
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info = {};
