@@ -221,6 +221,8 @@ void BrowserHost::FailCreation() {
 
 HRESULT BrowserHost::OnEnvironmentCompleted(unsigned generation, HRESULT result,
                                             ICoreWebView2Environment* environment) {
+    DebugTrace(L"Environment completed: 0x%08lX%ls", static_cast<unsigned long>(result),
+               IsCurrent(generation) ? L"" : L" (browser already torn down)");
     // A completion for a browser that was torn down meanwhile keeps nothing and starts nothing.
     if (!IsCurrent(generation)) {
         return S_OK;
@@ -228,7 +230,9 @@ HRESULT BrowserHost::OnEnvironmentCompleted(unsigned generation, HRESULT result,
     if (FAILED(result) || !environment) {
         PostBrowserError(BrowserError::EnvironmentFailed, result);
         FailCreation();
-        return result;
+        // Taken: a failure answered here would make the loader try again behind the program's
+        // back, and the user would get a second message for one attempt.
+        return S_OK;
     }
     webViewEnvironment_ = ComPtr<ICoreWebView2Environment>(environment);
     if (!PostToProgramWindow(WM_WEBVIEW2_INIT)) {
@@ -268,20 +272,22 @@ HRESULT BrowserHost::RequestController(ICoreWebView2Environment* environment, HW
 
 HRESULT BrowserHost::OnControllerCompleted(unsigned generation, HRESULT result,
                                            ICoreWebView2Controller* controller) {
+    DebugTrace(L"Controller completed: 0x%08lX%ls", static_cast<unsigned long>(result),
+               IsCurrent(generation) ? L"" : L" (browser already torn down)");
     if (!IsCurrent(generation)) {
         return S_OK;
     }
     if (FAILED(result) || !controller) {
         PostBrowserError(BrowserError::ControllerFailed, result);
         FailCreation();
-        return result;
+        return S_OK;
     }
     ComPtr<ICoreWebView2> webView;
     const HRESULT browser = controller->get_CoreWebView2(webView.receive());
     if (FAILED(browser) || !webView) {
         PostBrowserError(BrowserError::CoreWebView2Missing, browser);
         FailCreation();
-        return browser;
+        return S_OK;
     }
     pendingController_ = ComPtr<ICoreWebView2Controller>(controller);
     pendingWebView_ = std::move(webView);

@@ -559,9 +559,9 @@ TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
              developerPage,
          true, "environment-completed"},
         {"M6", Loader::Carried, "fail=controller-complete", L"WebView2 Controller 创建失败 (HRESULT=80004005)",
-         false, "controller-completed\t0x80004005"},
+         false, "controller-completed\t0x00000000"},
         {"M7", Loader::Carried, "fail=core", L"获取 WebView2 核心接口失败 (HRESULT=80004005)", false,
-         "controller-completed\t0x80004005"},
+         "controller-completed\t0x00000000"},
         // Last, as it takes the engine away: the runtime folder the program finds holds
         // msedgewebview2.exe but no engine library, and no runtime is registered for the retry.
         {"M4 without an engine", Loader::Carried, "", startFailed(L"80070002")},
