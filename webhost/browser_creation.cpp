@@ -137,26 +137,28 @@ bool BrowserHost::EnsureHostWindow(HWND pageArea) {
     return true;
 }
 
-HRESULT BrowserHost::StartEnvironment(HMODULE loader, const std::wstring& userDataFolder) {
+// The loader reads both folders again after the call returned (it retries with them when the
+// runtime's engine fails), so they live in the object, not on this stack.
+HRESULT BrowserHost::StartEnvironment(HMODULE loader) {
     const auto withOptions = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
         reinterpret_cast<void*>(GetProcAddress(loader, kCreateEnvironmentWithOptionsExport)));
     const auto plain = reinterpret_cast<CreateCoreWebView2EnvironmentFunction>(
         reinterpret_cast<void*>(GetProcAddress(loader, kCreateEnvironmentExport)));
-    const std::wstring runtimeFolder = FindWebView2RuntimeFolder();
+    runtimeFolder_ = FindWebView2RuntimeFolder();
     const auto handler = MakeEnvironmentCompletedHandler();
     if (!handler) {
         return E_OUTOFMEMORY;
     }
     HRESULT result = E_FAIL;
-    if (withOptions && !runtimeFolder.empty()) {
-        result = withOptions(runtimeFolder.c_str(), userDataFolder.c_str(), nullptr, handler.get());
-        DebugTrace(L"CreateCoreWebView2EnvironmentWithOptions(%ls): 0x%08lX", runtimeFolder.c_str(),
+    if (withOptions && !runtimeFolder_.empty()) {
+        result = withOptions(runtimeFolder_.c_str(), userDataFolder_.c_str(), nullptr, handler.get());
+        DebugTrace(L"CreateCoreWebView2EnvironmentWithOptions(%ls): 0x%08lX", runtimeFolder_.c_str(),
                    static_cast<unsigned long>(result));
         if (FAILED(result)) {
-            result = withOptions(nullptr, userDataFolder.c_str(), nullptr, handler.get());
+            result = withOptions(nullptr, userDataFolder_.c_str(), nullptr, handler.get());
         }
     } else if (withOptions) {
-        result = withOptions(nullptr, userDataFolder.c_str(), nullptr, handler.get());
+        result = withOptions(nullptr, userDataFolder_.c_str(), nullptr, handler.get());
     } else {
         result = plain(handler.get());
     }
@@ -198,10 +200,10 @@ BrowserCreation BrowserHost::Create(HWND pageArea) {
         return BrowserCreation::Handled;
     }
     state_ = BrowserState::Creating;
-    const std::wstring userDataFolder = PrepareUserDataFolder();
-    const HRESULT result = StartEnvironment(loader, userDataFolder);
+    userDataFolder_ = PrepareUserDataFolder();
+    const HRESULT result = StartEnvironment(loader);
     if (FAILED(result)) {
-        ReportBrowserError(BrowserError::EnvironmentCallFailed, result, userDataFolder);
+        ReportBrowserError(BrowserError::EnvironmentCallFailed, result, userDataFolder_);
         if (IsHostLive()) {
             DestroyWindow(hWebViewHost_);
         }

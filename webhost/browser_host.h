@@ -96,7 +96,7 @@ class BrowserHost {
     void FitHost(SIZE size);
     void ShowExisting(HWND pageArea);
     void HideForDownloaderOnly(HWND pageArea);
-    HRESULT StartEnvironment(HMODULE loader, const std::wstring& userDataFolder);
+    HRESULT StartEnvironment(HMODULE loader);
     void FailCreation();
     void RegisterPageHandlers();
     void ApplySettings();
@@ -110,6 +110,9 @@ class BrowserHost {
     BrowserState state_ = BrowserState::Idle;
     // The browser host window ("TarnWebHost", id 2022, child of the web page area); null when none.
     HWND hWebViewHost_ = nullptr;
+    // The folders handed to the loader; they outlive the call, as the loader reads them again.
+    std::wstring runtimeFolder_;
+    std::wstring userDataFolder_;
     ComPtr<ICoreWebView2Environment> webViewEnvironment_;
     // Handed from the controller's completion to WM_WEBVIEW2_READY.
     ComPtr<ICoreWebView2Controller> pendingController_;

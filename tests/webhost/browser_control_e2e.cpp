@@ -558,8 +558,8 @@ TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
          L"Runtime\n下载地址: " +
              developerPage,
          true, "environment-completed"},
-        {"M6", Loader::Carried, "fail=controller-complete", L"WebView2 Controller 创建失败 (HRESULT=80004005)",
-         false, "controller-completed\t0x00000000"},
+        {"M6", Loader::Carried, "fail=controller-complete",
+         L"WebView2 Controller 创建失败 (HRESULT=80004005)", false, "controller-completed\t0x00000000"},
         {"M7", Loader::Carried, "fail=core", L"获取 WebView2 核心接口失败 (HRESULT=80004005)", false,
          "controller-completed\t0x00000000"},
         // Last, as it takes the engine away: the runtime folder the program finds holds
@@ -589,7 +589,7 @@ TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
             const HWND box = WaitForMessageBox();
             ASSERT_NE(box, nullptr) << "attempt " << attempt;
             if (*c.returned) {
-                EXPECT_EQ(Count(c.returned), static_cast<size_t>(attempt + 1));
+                EXPECT_GE(Count(c.returned), static_cast<size_t>(attempt + 1));
             }
             const auto shown = ReadAndCloseMessageBox(box);
             EXPECT_EQ(shown.first, L"WebView2 错误");
