@@ -138,11 +138,12 @@ HRESULT BrowserHost::OnNewWindowRequested(unsigned generation, ICoreWebView2* se
         return S_OK;
     }
     const std::wstring address = TakeRuntimeText(uri);
-    const bool fromSite = IsSitePageAddress(ShownPageAddress(sender));
+    const std::wstring pageAddress = ShownPageAddress(sender);
+    const bool fromSite = IsSitePageAddress(pageAddress);
     BOOL userInitiated = FALSE;
     args->get_IsUserInitiated(&userInitiated);
     if (IsDownloadLink(address)) {
-        HandleLinkFromPage(address, ShownPageAddress(sender));
+        HandleLinkFromPage(address, pageAddress);
     } else if (fromSite && IsSitePageAddress(address)) {
         DebugTrace(L"NewWindowRequested: %ls opens in the view", address.c_str());
         Navigate(address.c_str());
