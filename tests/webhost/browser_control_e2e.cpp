@@ -853,6 +853,7 @@ TEST_F(BrowserControlProgram, RuntimeKeysNewWindowsMovesAndProcessFailures) {
         } else if (failed && entry.second[0] == "Navigate") {
             std::printf("recreation: browser process failure -> Navigate %llu ms\n",
                         static_cast<unsigned long long>(entry.first - failed));
+            break;
         }
     }
     EXPECT_EQ(Calls({"Navigate"}).back(), "Navigate\t" + std::string(kStartUrl));
