@@ -6,6 +6,7 @@
 #include "tests/support/message_pump.h"
 #include "ui/download_window.h"
 #include "webhost/browser_errors.h"
+#include "webhost/loader_library.h"
 #include "webhost/runtime_discovery.h"
 
 namespace {
@@ -18,8 +19,8 @@ bool RuntimeAbsent() {
     return false;
 }
 
-// A normal-mode window in a test program finds no loader library beside it and reports that; the
-// report must not stop the test in a message box.
+// A normal-mode window in a test program carries no loader image (see SetUp), finds no loader
+// library beside it and reports that; the report must not stop the test in a message box.
 void IgnoreBrowserError(const wchar_t*, const wchar_t*) {}
 
 }  // namespace
@@ -29,6 +30,10 @@ void IgnoreBrowserError(const wchar_t*, const wchar_t*) {}
 void DownloadWindowFixture::SetUp() {
     ResetExitForTesting();
     SetBrowserErrorSinkForTesting(IgnoreBrowserError);
+    // Without this the window would write Microsoft's loader to the shared temporary folder, which
+    // test programs running side by side share, and the loader would look for a runtime that a
+    // browser test may have registered for its own program.
+    SetLoaderImageForTesting(nullptr, 0);
     const std::wstring text =
         L"[Settings]\r\nPort=61206\r\nDownloadDir=" + DownloadDir() + L"\r\nDevDir=" + DevDir() + L"\r\n";
     ASSERT_TRUE(WriteFileBytes(ConfigPath(), std::string("\xFF\xFE") + Utf16LeBytes(text)));
@@ -43,6 +48,7 @@ void DownloadWindowFixture::TearDown() {
     PumpMessages();
     SetRuntimeCheckForTesting(nullptr);
     SetBrowserErrorSinkForTesting(nullptr);
+    RestoreLoaderImageForTesting();
     // Closing the window began the program's exit; the next test starts a new program.
     ResetExitForTesting();
 }
