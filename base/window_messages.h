@@ -15,6 +15,7 @@ constexpr UINT WM_DEFERRED_NAVIGATE = WM_USER + 300;
 // failure's kind, lParam its HRESULT.
 constexpr UINT WM_BROWSER_ERROR = WM_USER + 203;
 // The browser process ended: the control is torn down; a visible window creates it again at once.
+// wParam is the generation of the browser that failed.
 constexpr UINT WM_BROWSER_RECREATE = WM_USER + 204;
 // Mouse events of the tray icon, sent by the shell to the tray window.
 constexpr UINT WM_TRAY_CALLBACK = WM_APP + 1;

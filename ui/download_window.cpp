@@ -330,7 +330,7 @@ void RouteBrowserMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
             }
             break;
         case WM_BROWSER_RECREATE:
-            RecreateWebBrowser(window);
+            RecreateWebBrowser(window, wParam);
             break;
         default:
             break;

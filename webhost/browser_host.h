@@ -51,7 +51,7 @@ class BrowserHost {
     HRESULT OnProcessFailed(unsigned generation, ICoreWebView2* sender,
                             ICoreWebView2ProcessFailedEventArgs* args);
     // WM_BROWSER_RECREATE: the failed browser goes; a shown window starts a new one at once.
-    void Recreate(HWND downloadWindow);
+    void Recreate(HWND downloadWindow, unsigned generation);
     // The download window was shown or restored: a browser that waited for it is created now.
     void OnWindowShown(HWND downloadWindow);
 

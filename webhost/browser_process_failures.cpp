@@ -49,7 +49,7 @@ HRESULT BrowserHost::OnProcessFailed(unsigned generation, ICoreWebView2*,
         case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED:
             // Torn down from the window's loop, not inside the runtime's own callback.
             if (const HWND window = g_hDownloadWnd.load()) {
-                PostMessageW(window, WM_BROWSER_RECREATE, 0, 0);
+                PostMessageW(window, WM_BROWSER_RECREATE, static_cast<WPARAM>(generation), 0);
             }
             break;
         case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
@@ -74,8 +74,9 @@ void BrowserHost::ReloadAfterRendererFailure(int kind) {
     Reload();
 }
 
-void BrowserHost::Recreate(HWND downloadWindow) {
-    if (state_ == BrowserState::Missing) {
+void BrowserHost::Recreate(HWND downloadWindow, unsigned generation) {
+    // A second report of the same failure finds that browser already gone.
+    if (state_ == BrowserState::Missing || !IsCurrent(generation)) {
         return;
     }
     TearDown();
@@ -88,8 +89,8 @@ void BrowserHost::Recreate(HWND downloadWindow) {
     recreateOnShow_ = true;
 }
 
-void RecreateWebBrowser(HWND downloadWindow) {
-    BrowserHost::Instance().Recreate(downloadWindow);
+void RecreateWebBrowser(HWND downloadWindow, WPARAM generation) {
+    BrowserHost::Instance().Recreate(downloadWindow, static_cast<unsigned>(generation));
 }
 
 void CreateWaitingWebBrowser(HWND downloadWindow) {
