@@ -3,10 +3,22 @@
 #include "api/http_request.h"
 #include "api/request_guard.h"
 #include "api/route_table.h"
+#include "base/debug_trace.h"
+#include "base/text_convert.h"
 
 namespace {
 
 constexpr const char* kTextType = "text/plain";
+
+// What a user's report needs to tell a refused client from a broken one: the request line's method
+// and path and the headers the refusal was decided on, never the body.
+void TraceRefusal(const wchar_t* reason, const HttpRequest& request) {
+    const auto first = [](const std::vector<std::string>& values) { return values.empty() ? std::string() : values[0]; };
+    DebugTrace(L"API refused (%ls): %ls %ls host=%ls origin=%ls fetch-site=%ls", reason,
+               Utf8ToWide(request.method).c_str(), Utf8ToWide(request.path).c_str(),
+               Utf8ToWide(first(request.hostHeaders)).c_str(), Utf8ToWide(first(request.originHeaders)).c_str(),
+               Utf8ToWide(first(request.fetchSiteHeaders)).c_str());
+}
 
 HttpReply Reply(int status, const char* contentType, const char* body) {
     HttpReply reply;
@@ -29,6 +41,7 @@ HttpReply AnswerHttpRequest(const ReceivedRequest& received) {
         return Reply(400, kTextType, "Bad Request");
     }
     if (!HasAllowedHost(request)) {
+        TraceRefusal(L"host", request);
         return Reply(403, "application/json", "{\"success\":false,\"message\":\"Forbidden host\"}");
     }
     if (request.method == "OPTIONS") {
@@ -36,6 +49,7 @@ HttpReply AnswerHttpRequest(const ReceivedRequest& received) {
     }
     const Route* route = FindRoute(request);
     if (route && !HasAllowedSender(request, route->changesState)) {
+        TraceRefusal(L"origin", request);
         return Reply(403, "application/json", "{\"success\":false,\"message\":\"Forbidden origin\"}");
     }
     if (!route) {

@@ -20,6 +20,9 @@
 namespace {
 
 constexpr const wchar_t* kTrayWindowTitle = L"下载助手";
+// The log beside the settings; one predecessor is kept when it is rolled, so at most twice this.
+constexpr const wchar_t* kTraceLogFileName = L"TarnDown.log";
+constexpr std::uint64_t kTraceLogMaxBytes = 1024 * 1024;
 
 void LoadAppIcon(HINSTANCE instance) {
     g_hAppIcon = static_cast<HICON>(
@@ -102,6 +105,15 @@ LONG WINAPI CrashExceptionFilter(EXCEPTION_POINTERS* exceptionInfo) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// What a report needs first: which build, from where, with which settings.
+void TraceStartup() {
+    const AppConfig config = GetConfig();
+    DebugTrace(L"TarnDown " TARN_VERSION_TEXT L" started in %ls", g_exeDir.c_str());
+    DebugTrace(L"Settings: port %d, downloadDir %ls, devDir %ls, autoExtract %d, autoCopyToDev %d", config.port,
+               config.downloadDir.c_str(), config.devDir.c_str(), config.autoExtract ? 1 : 0,
+               config.autoCopyToDev ? 1 : 0);
+}
+
 void RemoveCurrentFolderFromLibrarySearch() {
     if (!SetDllDirectoryW(L"")) {
         const DWORD error = GetLastError();
@@ -117,7 +129,6 @@ int RunApplication(HINSTANCE instance) {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     InitControlClasses();
     LoadConfig();
-    DebugTrace(L"WinMain started, g_exeDir=%ls", g_exeDir.c_str());
 
     UniqueHandle instanceMutex(CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName));
     const DWORD mutexError = GetLastError();
@@ -129,6 +140,9 @@ int RunApplication(HINSTANCE instance) {
         return 0;
     }
 
+    // Only the instance that runs writes the log: a second one would roll it under the first.
+    OpenTraceLog(g_exeDir + L"\\" + kTraceLogFileName, kTraceLogMaxBytes);
+    TraceStartup();
     // Only the one running instance may clear what an earlier run left half-filed: a second
     // instance's start would otherwise remove copies the first is still making.
     RemoveUnfinishedCopies(GetConfig().devDir);
@@ -142,6 +156,8 @@ int RunApplication(HINSTANCE instance) {
 
     // A loop ended by anything but the exit path still ends through it.
     ExitApplication();
+    DebugTrace(L"TarnDown ends (clean exit %d)", ExitWasClean() ? 1 : 0);
+    CloseTraceLog();
     instanceMutex.reset();
     if (!ExitWasClean()) {
         // A worker or a server connection is still running and uses the task table, the settings and

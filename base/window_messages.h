@@ -10,6 +10,13 @@ constexpr UINT WM_LAYOUT_AND_BROWSER = WM_USER + 200;
 constexpr UINT WM_WEBVIEW2_INIT = WM_USER + 201;
 constexpr UINT WM_WEBVIEW2_READY = WM_USER + 202;
 constexpr UINT WM_DEFERRED_NAVIGATE = WM_USER + 300;
+// A step of the browser's creation failed inside a runtime callback; the message is shown from the
+// window's own loop so that the runtime's events do not queue behind a modal box. wParam is the
+// failure's kind, lParam its HRESULT.
+constexpr UINT WM_BROWSER_ERROR = WM_USER + 203;
+// The browser process ended: the control is torn down; a visible window creates it again at once.
+// wParam is the generation of the browser that failed.
+constexpr UINT WM_BROWSER_RECREATE = WM_USER + 204;
 // Mouse events of the tray icon, sent by the shell to the tray window.
 constexpr UINT WM_TRAY_CALLBACK = WM_APP + 1;
 // Asks the tray window to show (creating it if needed) the download window. Other threads and a

@@ -1,6 +1,7 @@
 #include "tasks/task_table.h"
 
 #include "base/debug_trace.h"
+#include "base/text_convert.h"
 #include "base/window_messages.h"
 #include "state/app_state.h"
 
@@ -105,6 +106,30 @@ void PostToDownloadWindow(WPARAM wParam) {
     if (window) {
         PostMessageW(window, WM_TASK_UPDATE, wParam, 0);
     }
+}
+
+// Called with g_taskMutex held.
+// Sets *tracedName to the task's name when its stage changes, for the log.
+bool UpdateTaskStatusLocked(const TaskRef& ref, TaskStatus status, int progress, const std::string& error,
+                            std::string* tracedName) {
+    if (!IsLiveTaskLocked(ref)) {
+        return false;
+    }
+    DownloadTask& task = g_taskTable[ref.index];
+    if (task.status != status) {
+        *tracedName = task.name;
+    }
+    task.status = status;
+    task.progress = progress;
+    if (!error.empty()) {
+        task.error = error;
+    }
+    if (IsFinalStatus(status)) {
+        GetLocalTime(&task.finishTime);
+        task.hasFinishTime = true;
+    }
+    PostToDownloadWindow(static_cast<WPARAM>(ref.index));
+    return true;
 }
 
 }  // namespace
@@ -252,24 +277,19 @@ RetryOutcome PrepareTaskRetry(size_t index, TaskRef* ref) {
 
 // Takes g_taskMutex; posts (never sends) while holding it, so it never waits for the window.
 bool UpdateTaskStatus(const TaskRef& ref, TaskStatus status, int progress, const std::string& error) {
+    std::string tracedName;
     {
         std::lock_guard<std::mutex> lock(g_taskMutex);
-        if (!IsLiveTaskLocked(ref)) {
+        if (!UpdateTaskStatusLocked(ref, status, progress, error, &tracedName)) {
             return false;
         }
-        DownloadTask& task = g_taskTable[ref.index];
-        task.status = status;
-        task.progress = progress;
-        if (!error.empty()) {
-            task.error = error;
-        }
-        if (IsFinalStatus(status)) {
-            GetLocalTime(&task.finishTime);
-            task.hasFinishTime = true;
-        }
-        PostToDownloadWindow(static_cast<WPARAM>(ref.index));
     }
     ReportChange(IsFinalStatus(status) ? TaskChange::Final : TaskChange::Ordinary);
+    // Traced outside the lock: the log may be writing to the disk.
+    if (!tracedName.empty() || !error.empty()) {
+        DebugTrace(L"Task %u \"%ls\": %ls %d%% %ls", static_cast<unsigned>(ref.index), Utf8ToWide(tracedName).c_str(),
+                   Utf8ToWide(TaskStatusApiWord(status)).c_str(), progress, Utf8ToWide(error).c_str());
+    }
     return true;
 }
 

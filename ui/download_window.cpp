@@ -12,6 +12,7 @@
 #include "ui/task_list.h"
 #include "ui/ui_state.h"
 #include "webhost/browser_creation.h"
+#include "webhost/browser_errors.h"
 #include "webhost/browser_host_window.h"
 #include "webhost/browser_layout.h"
 #include "webhost/browser_navigation.h"
@@ -158,6 +159,7 @@ LRESULT OnSize(HWND window, WPARAM sizeType) {
     // A minimised window has no client area to lay out; the restore brings a WM_SIZE of its own.
     if (sizeType != SIZE_MINIMIZED) {
         LayoutOnSize(window);
+        CreateWaitingWebBrowser(window);
     }
     return 0;
 }
@@ -301,6 +303,40 @@ LRESULT OnDestroy(HWND window) {
     return 0;
 }
 
+// The browser's messages: its creation chain, its failures, and where the window went.
+void RouteBrowserMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_LAYOUT_AND_BROWSER:
+            OnLayoutAndBrowser(window);
+            break;
+        case WM_WEBVIEW2_INIT:
+            OnWebView2Init();
+            break;
+        case WM_WEBVIEW2_READY:
+            OnWebView2Ready();
+            break;
+        case WM_DEFERRED_NAVIGATE:
+            HandleDeferredNavigate();
+            break;
+        case WM_BROWSER_ERROR:
+            ShowPostedBrowserError(wParam, lParam);
+            break;
+        case WM_MOVE:
+            NotifyWebBrowserMoved();
+            break;
+        case WM_SHOWWINDOW:
+            if (wParam) {
+                CreateWaitingWebBrowser(window);
+            }
+            break;
+        case WM_BROWSER_RECREATE:
+            RecreateWebBrowser(window, wParam);
+            break;
+        default:
+            break;
+    }
+}
+
 LRESULT RouteDownloadMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
@@ -317,18 +353,6 @@ LRESULT RouteDownloadMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case WM_TASK_UPDATE:
             OnTaskUpdate(wParam);
             return 0;
-        case WM_LAYOUT_AND_BROWSER:
-            OnLayoutAndBrowser(window);
-            break;
-        case WM_WEBVIEW2_INIT:
-            OnWebView2Init();
-            break;
-        case WM_WEBVIEW2_READY:
-            OnWebView2Ready();
-            break;
-        case WM_DEFERRED_NAVIGATE:
-            HandleDeferredNavigate();
-            break;
         case WM_KEYDOWN:
             OnKeyDown(window, wParam);
             break;
@@ -345,6 +369,7 @@ LRESULT RouteDownloadMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case WM_DESTROY:
             return OnDestroy(window);
         default:
+            RouteBrowserMessage(window, message, wParam, lParam);
             break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

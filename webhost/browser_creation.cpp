@@ -6,13 +6,12 @@
 #include "state/app_state.h"
 #include "webhost/browser_errors.h"
 #include "webhost/browser_handlers.h"
+#include "webhost/browser_host.h"
 #include "webhost/browser_host_window.h"
 #include "webhost/browser_state.h"
-#include "webhost/chrome_windows.h"
 #include "webhost/loader_library.h"
 #include "webhost/runtime_discovery.h"
 
-#include <new>
 #include <string>
 
 namespace {
@@ -41,13 +40,6 @@ SIZE ClientSizeWithDefaults(HWND window) {
 void ShowAndUpdate(HWND window) {
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
-}
-
-void FitHost(SIZE size) {
-    if (IsLiveWindow(g_hWebViewHost)) {
-        SetWindowPos(g_hWebViewHost, nullptr, 0, 0, size.cx, size.cy, kFitFlags);
-        ShowAndUpdate(g_hWebViewHost);
-    }
 }
 
 // The completions post to the download window; without one, to the tray window, whose default
@@ -80,26 +72,51 @@ std::wstring PrepareUserDataFolder() {
     return folder;
 }
 
-void ShowExistingBrowser(HWND pageArea) {
-    const SIZE size = ClientSizeWithDefaults(pageArea);
-    FitHost(size);
-    if (g_pWebViewController) {
-        g_pWebViewController->put_Bounds(RECT{0, 0, size.cx, size.cy});
-        g_pWebViewController->put_IsVisible(TRUE);
+}  // namespace
+
+BrowserCreation CreateWebBrowserControl(HWND pageArea) {
+    return BrowserHost::Instance().Create(pageArea);
+}
+
+void OnWebView2Init() {
+    BrowserHost::Instance().OnInit();
+}
+
+void OnWebView2Ready() {
+    BrowserHost::Instance().OnReady();
+}
+
+HRESULT CreateCoreWebView2Safe(ICoreWebView2Environment* environment, HWND host) {
+    return BrowserHost::Instance().RequestController(environment, host);
+}
+
+void BrowserHost::FitHost(SIZE size) {
+    if (IsHostLive()) {
+        SetWindowPos(hWebViewHost_, nullptr, 0, 0, size.cx, size.cy, kFitFlags);
+        ShowAndUpdate(hWebViewHost_);
     }
 }
 
-void HideForDownloaderOnly(HWND pageArea) {
+void BrowserHost::ShowExisting(HWND pageArea) {
+    const SIZE size = ClientSizeWithDefaults(pageArea);
+    FitHost(size);
+    if (webViewController_) {
+        webViewController_->put_Bounds(RECT{0, 0, size.cx, size.cy});
+        webViewController_->put_IsVisible(TRUE);
+    }
+}
+
+void BrowserHost::HideForDownloaderOnly(HWND pageArea) {
     ShowWindow(pageArea, SW_HIDE);
-    if (IsLiveWindow(g_hWebViewHost)) {
-        ShowWindow(g_hWebViewHost, SW_HIDE);
+    if (IsHostLive()) {
+        ShowWindow(hWebViewHost_, SW_HIDE);
     }
 }
 
 // Creates the host window inside the page area unless one exists. False after a failure, which
 // was reported when it is the user's to see.
-bool EnsureHostWindow(HWND pageArea) {
-    if (IsLiveWindow(g_hWebViewHost)) {
+bool BrowserHost::EnsureHostWindow(HWND pageArea) {
+    if (IsHostLive()) {
         return true;
     }
     if (!RegisterWebHostClass()) {
@@ -107,10 +124,10 @@ bool EnsureHostWindow(HWND pageArea) {
     }
     ShowAndUpdate(pageArea);
     const SIZE size = ClientSizeWithDefaults(pageArea);
-    g_hWebViewHost = CreateWindowExW(0, kWebHostClass, L"", kHostStyle, 0, 0, size.cx, size.cy, pageArea,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(kWebHostId)),
-                                     GetModuleHandleW(nullptr), nullptr);
-    if (!g_hWebViewHost) {
+    hWebViewHost_ = CreateWindowExW(0, kWebHostClass, L"", kHostStyle, 0, 0, size.cx, size.cy, pageArea,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kWebHostId)),
+                                    GetModuleHandleW(nullptr), nullptr);
+    if (!hWebViewHost_) {
         const DWORD error = GetLastError();
         DebugTrace(L"CreateWindowExW(TarnWebHost) failed: %lu", error);
         ReportBrowserError(BrowserError::HostWindowFailed);
@@ -120,243 +137,191 @@ bool EnsureHostWindow(HWND pageArea) {
     return true;
 }
 
-HRESULT StartEnvironment(HMODULE loader, const std::wstring& userDataFolder) {
+// The loader reads both folders again after the call returned (it retries with them when the
+// runtime's engine fails), so they live in the object, not on this stack.
+HRESULT BrowserHost::StartEnvironment(HMODULE loader) {
     const auto withOptions = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
         reinterpret_cast<void*>(GetProcAddress(loader, kCreateEnvironmentWithOptionsExport)));
     const auto plain = reinterpret_cast<CreateCoreWebView2EnvironmentFunction>(
         reinterpret_cast<void*>(GetProcAddress(loader, kCreateEnvironmentExport)));
-    const std::wstring runtimeFolder = FindWebView2RuntimeFolder();
-    auto* handler = new (std::nothrow) CEnvCompletedHandler();
+    runtimeFolder_ = FindWebView2RuntimeFolder();
+    const auto handler = MakeEnvironmentCompletedHandler();
     if (!handler) {
         return E_OUTOFMEMORY;
     }
     HRESULT result = E_FAIL;
-    if (withOptions && !runtimeFolder.empty()) {
-        result = withOptions(runtimeFolder.c_str(), userDataFolder.c_str(), nullptr, handler);
-        DebugTrace(L"CreateCoreWebView2EnvironmentWithOptions(%ls): 0x%08lX", runtimeFolder.c_str(),
+    if (withOptions && !runtimeFolder_.empty()) {
+        result = withOptions(runtimeFolder_.c_str(), userDataFolder_.c_str(), nullptr, handler.get());
+        DebugTrace(L"CreateCoreWebView2EnvironmentWithOptions(%ls): 0x%08lX", runtimeFolder_.c_str(),
                    static_cast<unsigned long>(result));
         if (FAILED(result)) {
-            result = withOptions(nullptr, userDataFolder.c_str(), nullptr, handler);
+            result = withOptions(nullptr, userDataFolder_.c_str(), nullptr, handler.get());
         }
     } else if (withOptions) {
-        result = withOptions(nullptr, userDataFolder.c_str(), nullptr, handler);
+        result = withOptions(nullptr, userDataFolder_.c_str(), nullptr, handler.get());
     } else {
-        result = plain(handler);
+        result = plain(handler.get());
     }
     DebugTrace(L"Environment call: 0x%08lX", static_cast<unsigned long>(result));
-    handler->Release();
     return result;
 }
 
-void RegisterPageHandlers() {
-    g_pNavStartingHandler = new (std::nothrow) CNavStartingHandler();
-    if (g_pNavStartingHandler &&
-        FAILED(g_pWebView->add_NavigationStarting(g_pNavStartingHandler, &g_navStartingToken))) {
-        ReleaseHandler(g_pNavStartingHandler);
-        g_navStartingToken = {};
-    }
-    g_pNavCompletedHandler = new (std::nothrow) CNavCompletedHandler();
-    if (g_pNavCompletedHandler &&
-        FAILED(g_pWebView->add_NavigationCompleted(g_pNavCompletedHandler, &g_navCompletedToken))) {
-        ReleaseHandler(g_pNavCompletedHandler);
-        g_navCompletedToken = {};
-    }
-    g_pWebMessageHandler = new (std::nothrow) CWebMessageHandler();
-    if (g_pWebMessageHandler &&
-        FAILED(g_pWebView->add_WebMessageReceived(g_pWebMessageHandler, &g_webMessageToken))) {
-        ReleaseHandler(g_pWebMessageHandler);
-        g_webMessageToken = {};
-    }
-}
-
-// Results here are only traced: a runtime that refuses a setting still shows the page.
-void ApplySettings() {
-    ICoreWebView2Settings* settings = nullptr;
-    if (FAILED(g_pWebView->get_Settings(&settings)) || !settings) {
-        return;
-    }
-    settings->put_IsScriptEnabled(TRUE);
-    settings->put_AreDevToolsEnabled(FALSE);
-    settings->put_AreDefaultContextMenusEnabled(FALSE);
-    ICoreWebView2Settings4* autofill = nullptr;
-    if (FAILED(settings->QueryInterface(IID_ICoreWebView2Settings4, reinterpret_cast<void**>(&autofill))) ||
-        !autofill) {
-        autofill = nullptr;
-        ICoreWebView2Settings5* newer = nullptr;
-        if (SUCCEEDED(
-                settings->QueryInterface(IID_ICoreWebView2Settings5, reinterpret_cast<void**>(&newer)))) {
-            autofill = newer;
-        }
-    }
-    if (autofill) {
-        autofill->put_IsPasswordAutosaveEnabled(TRUE);
-        autofill->put_IsGeneralAutofillEnabled(TRUE);
-        autofill->Release();
-    }
-    settings->Release();
-}
-
-template <typename Interface>
-void ReplaceReference(Interface*& stored, Interface* incoming) {
-    if (stored && stored != incoming) {
-        stored->Release();
-    }
-    stored = incoming;
-}
-
-}  // namespace
-
-BrowserCreation CreateWebBrowserControl(HWND pageArea) {
+BrowserCreation BrowserHost::Create(HWND pageArea) {
     if (!IsLiveWindow(pageArea)) {
         return BrowserCreation::Handled;
     }
-    if (g_webViewCreating) {
+    if (state_ == BrowserState::Creating) {
         ShowAndUpdate(pageArea);
         return BrowserCreation::Handled;
     }
-    if (g_webViewInitialized && g_pWebView) {
-        ShowExistingBrowser(pageArea);
+    if (state_ == BrowserState::Ready && webView_) {
+        ShowExisting(pageArea);
         return BrowserCreation::Handled;
     }
-    g_webViewCreating = true;
     if (!CheckWebView2Runtime()) {
         g_webView2Missing = true;
+        state_ = BrowserState::Missing;
         HideForDownloaderOnly(pageArea);
-        g_webViewCreating = false;
         return BrowserCreation::RuntimeMissing;
     }
     g_webView2Missing = false;
-
+    state_ = BrowserState::Idle;
     const HMODULE loader = g_hWebView2Loader ? g_hWebView2Loader : LoadWebView2Loader();
     if (!loader) {
         ReportBrowserError(BrowserError::LoaderMissing);
-        g_webViewCreating = false;
         return BrowserCreation::Handled;
     }
     if (!GetProcAddress(loader, kCreateEnvironmentWithOptionsExport) &&
         !GetProcAddress(loader, kCreateEnvironmentExport)) {
         ReportBrowserError(BrowserError::ExportsMissing);
-        g_webViewCreating = false;
         return BrowserCreation::Handled;
     }
     if (!EnsureHostWindow(pageArea)) {
-        g_webViewCreating = false;
         return BrowserCreation::Handled;
     }
-    const std::wstring userDataFolder = PrepareUserDataFolder();
-    const HRESULT result = StartEnvironment(loader, userDataFolder);
+    state_ = BrowserState::Creating;
+    userDataFolder_ = PrepareUserDataFolder();
+    const HRESULT result = StartEnvironment(loader);
     if (FAILED(result)) {
-        ReportBrowserError(BrowserError::EnvironmentCallFailed, result, userDataFolder);
-        if (IsLiveWindow(g_hWebViewHost)) {
-            DestroyWindow(g_hWebViewHost);
+        ReportBrowserError(BrowserError::EnvironmentCallFailed, result, userDataFolder_);
+        if (IsHostLive()) {
+            DestroyWindow(hWebViewHost_);
         }
-        g_hWebViewHost = nullptr;
-        g_webViewCreating = false;
+        hWebViewHost_ = nullptr;
+        state_ = BrowserState::Idle;
     }
     return BrowserCreation::Handled;
 }
 
-HRESULT STDMETHODCALLTYPE CEnvCompletedHandler::Invoke(HRESULT result,
-                                                       ICoreWebView2Environment* environment) {
+// A step of the chain failed: the next layout starts it again. A stray message for a browser that
+// is already ready changes nothing.
+void BrowserHost::FailCreation() {
+    if (state_ == BrowserState::Creating) {
+        state_ = BrowserState::Idle;
+    }
+}
+
+HRESULT BrowserHost::OnEnvironmentCompleted(unsigned generation, HRESULT result,
+                                            ICoreWebView2Environment* environment) {
+    DebugTrace(L"Environment completed: 0x%08lX%ls", static_cast<unsigned long>(result),
+               IsCurrent(generation) ? L"" : L" (browser already torn down)");
     // A completion for a browser that was torn down meanwhile keeps nothing and starts nothing.
-    if (!BelongsToCurrentBrowser()) {
+    if (!IsCurrent(generation)) {
         return S_OK;
     }
     if (FAILED(result) || !environment) {
-        ReportBrowserError(BrowserError::EnvironmentFailed, result);
-        g_webViewCreating = false;
-        return result;
+        PostBrowserError(BrowserError::EnvironmentFailed, result);
+        FailCreation();
+        // Taken: a failure answered here would make the loader try again behind the program's
+        // back, and the user would get a second message for one attempt.
+        return S_OK;
     }
-    environment->AddRef();
-    ReplaceReference(g_pWebViewEnvironment, environment);
+    webViewEnvironment_ = ComPtr<ICoreWebView2Environment>(environment);
     if (!PostToProgramWindow(WM_WEBVIEW2_INIT)) {
-        g_webViewCreating = false;
+        FailCreation();
         return E_FAIL;
     }
     return S_OK;
 }
 
-void OnWebView2Init() {
-    if (!g_pWebViewEnvironment || !IsLiveWindow(g_hWebViewHost)) {
-        g_webViewCreating = false;
+void BrowserHost::OnInit() {
+    if (!webViewEnvironment_ || !IsHostLive()) {
+        FailCreation();
         return;
     }
-    const HWND parent = GetParent(g_hWebViewHost);
+    const HWND parent = GetParent(hWebViewHost_);
     if (IsLiveWindow(parent)) {
         const SIZE size = ClientSizeWithDefaults(parent);
-        SetWindowPos(g_hWebViewHost, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(hWebViewHost_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    const HRESULT result = CreateCoreWebView2Safe(g_pWebViewEnvironment, g_hWebViewHost);
+    const HRESULT result = RequestController(webViewEnvironment_.get(), hWebViewHost_);
     DebugTrace(L"CreateCoreWebView2Controller: 0x%08lX", static_cast<unsigned long>(result));
     if (FAILED(result)) {
-        g_webViewCreating = false;
+        FailCreation();
     }
 }
 
-HRESULT CreateCoreWebView2Safe(ICoreWebView2Environment* environment, HWND host) {
+HRESULT BrowserHost::RequestController(ICoreWebView2Environment* environment, HWND host) {
     if (!environment || !host) {
         return E_INVALIDARG;
     }
-    auto* handler = new (std::nothrow) CWebViewControllerHandler();
+    const auto handler = MakeControllerCompletedHandler();
     if (!handler) {
         return E_OUTOFMEMORY;
     }
-    const HRESULT result = environment->CreateCoreWebView2Controller(host, handler);
-    handler->Release();
-    return result;
+    return environment->CreateCoreWebView2Controller(host, handler.get());
 }
 
-HRESULT STDMETHODCALLTYPE CWebViewControllerHandler::Invoke(HRESULT result,
-                                                            ICoreWebView2Controller* controller) {
-    if (!BelongsToCurrentBrowser()) {
+HRESULT BrowserHost::OnControllerCompleted(unsigned generation, HRESULT result,
+                                           ICoreWebView2Controller* controller) {
+    DebugTrace(L"Controller completed: 0x%08lX%ls", static_cast<unsigned long>(result),
+               IsCurrent(generation) ? L"" : L" (browser already torn down)");
+    if (!IsCurrent(generation)) {
         return S_OK;
     }
     if (FAILED(result) || !controller) {
-        ReportBrowserError(BrowserError::ControllerFailed, result);
-        g_webViewCreating = false;
-        return result;
+        PostBrowserError(BrowserError::ControllerFailed, result);
+        FailCreation();
+        return S_OK;
     }
-    ICoreWebView2* webView = nullptr;
-    const HRESULT browser = controller->get_CoreWebView2(&webView);
+    ComPtr<ICoreWebView2> webView;
+    const HRESULT browser = controller->get_CoreWebView2(webView.receive());
     if (FAILED(browser) || !webView) {
-        if (webView) {
-            webView->Release();
-        }
-        ReportBrowserError(BrowserError::CoreWebView2Missing, browser);
-        g_webViewCreating = false;
-        return browser;
+        PostBrowserError(BrowserError::CoreWebView2Missing, browser);
+        FailCreation();
+        return S_OK;
     }
-    controller->AddRef();
-    ReplaceReference(g_pPendingController, controller);
-    ReplaceReference(g_pPendingWebView, webView);
+    pendingController_ = ComPtr<ICoreWebView2Controller>(controller);
+    pendingWebView_ = std::move(webView);
     if (!PostToProgramWindow(WM_WEBVIEW2_READY)) {
-        ReplaceReference(g_pPendingController, static_cast<ICoreWebView2Controller*>(nullptr));
-        ReplaceReference(g_pPendingWebView, static_cast<ICoreWebView2*>(nullptr));
-        g_webViewCreating = false;
+        pendingController_.reset();
+        pendingWebView_.reset();
+        FailCreation();
         return E_FAIL;
     }
     return S_OK;
 }
 
-void OnWebView2Ready() {
-    if (!g_pPendingWebView) {
-        g_webViewCreating = false;
+void BrowserHost::OnReady() {
+    if (!pendingWebView_) {
+        FailCreation();
         return;
     }
-    ReplaceReference(g_pWebView, g_pPendingWebView);
-    g_pPendingWebView = nullptr;
-    if (g_pPendingController) {
-        ReplaceReference(g_pWebViewController, g_pPendingController);
-        g_pPendingController = nullptr;
+    webView_ = std::move(pendingWebView_);
+    if (pendingController_) {
+        webViewController_ = std::move(pendingController_);
     }
-    g_webViewCreating = false;
-
     RegisterPageHandlers();
-    g_webViewInitialized = true;
+    state_ = BrowserState::Ready;
     ApplySettings();
-
     const HWND downloadWindow = g_hDownloadWnd.load();
-    const HWND pageArea = IsLiveWindow(downloadWindow) ? GetDlgItem(downloadWindow, kWebPageAreaId) : nullptr;
+    if (IsLiveWindow(downloadWindow)) {
+        ShowReadyBrowser(downloadWindow);
+    }
+}
+
+void BrowserHost::ShowReadyBrowser(HWND downloadWindow) {
+    const HWND pageArea = GetDlgItem(downloadWindow, kWebPageAreaId);
     if (!IsLiveWindow(pageArea)) {
         return;
     }
@@ -364,11 +329,63 @@ void OnWebView2Ready() {
     ShowAndUpdate(pageArea);
     const SIZE size = ClientSizeWithDefaults(pageArea);
     FitHost(size);
-    if (g_pWebViewController) {
-        g_pWebViewController->put_Bounds(RECT{0, 0, size.cx, size.cy});
-        g_pWebViewController->put_IsVisible(TRUE);
-        g_pWebViewController->NotifyParentWindowPositionChanged();
+    if (webViewController_) {
+        webViewController_->put_Bounds(RECT{0, 0, size.cx, size.cy});
+        webViewController_->put_IsVisible(TRUE);
+        webViewController_->NotifyParentWindowPositionChanged();
     }
     ResizeChromeWindows(size.cx, size.cy);
     PostMessageW(downloadWindow, WM_DEFERRED_NAVIGATE, 0, 0);
+}
+
+void BrowserHost::RegisterPageHandlers() {
+    if (const auto handler = MakeNavigationStartingHandler()) {
+        navStarting_.registered =
+            SUCCEEDED(webView_->add_NavigationStarting(handler.get(), &navStarting_.token));
+    }
+    if (const auto handler = MakeNavigationCompletedHandler()) {
+        navCompleted_.registered =
+            SUCCEEDED(webView_->add_NavigationCompleted(handler.get(), &navCompleted_.token));
+    }
+    if (const auto handler = MakeWebMessageReceivedHandler()) {
+        webMessage_.registered =
+            SUCCEEDED(webView_->add_WebMessageReceived(handler.get(), &webMessage_.token));
+    }
+    if (const auto handler = MakeProcessFailedHandler()) {
+        processFailed_.registered =
+            SUCCEEDED(webView_->add_ProcessFailed(handler.get(), &processFailed_.token));
+    }
+    if (const auto handler = MakeNewWindowRequestedHandler()) {
+        newWindowRequested_.registered =
+            SUCCEEDED(webView_->add_NewWindowRequested(handler.get(), &newWindowRequested_.token));
+    }
+    const auto keys = MakeAcceleratorKeyPressedHandler();
+    if (keys && webViewController_) {
+        acceleratorKeyPressed_.registered = SUCCEEDED(
+            webViewController_->add_AcceleratorKeyPressed(keys.get(), &acceleratorKeyPressed_.token));
+    }
+}
+
+// Results here are only traced: a runtime that refuses a setting still shows the page.
+void BrowserHost::ApplySettings() {
+    ComPtr<ICoreWebView2Settings> settings;
+    if (FAILED(webView_->get_Settings(settings.receive())) || !settings) {
+        return;
+    }
+    settings->put_IsScriptEnabled(TRUE);
+    settings->put_AreDevToolsEnabled(FALSE);
+    settings->put_AreDefaultContextMenusEnabled(FALSE);
+    ComPtr<ICoreWebView2Settings4> autofill;
+    if (FAILED(settings->QueryInterface(IID_ICoreWebView2Settings4,
+                                        reinterpret_cast<void**>(autofill.receive())))) {
+        ComPtr<ICoreWebView2Settings5> newer;
+        if (SUCCEEDED(settings->QueryInterface(IID_ICoreWebView2Settings5,
+                                               reinterpret_cast<void**>(newer.receive())))) {
+            autofill = ComPtr<ICoreWebView2Settings4>(newer.get());
+        }
+    }
+    if (autofill) {
+        autofill->put_IsPasswordAutosaveEnabled(TRUE);
+        autofill->put_IsGeneralAutofillEnabled(TRUE);
+    }
 }

@@ -1,6 +1,6 @@
 // Creating the browser control inside the web page area: a chain of two asynchronous runtime calls
 // whose completions post WM_WEBVIEW2_INIT and WM_WEBVIEW2_READY to the download window, ending with
-// the start page's navigation scheduled.
+// the start page's navigation scheduled. BrowserHost (browser_host.h) holds the chain's state.
 #pragma once
 
 #include "base/win32.h"
@@ -23,3 +23,8 @@ void OnWebView2Init();
 // WM_WEBVIEW2_READY: takes over the controller and browser, registers the page handlers, applies
 // the settings, fits the browser and schedules the start page.
 void OnWebView2Ready();
+// WM_BROWSER_RECREATE, after the browser process ended (wParam: the generation of the browser that
+// failed): tears that browser down and, when the window is shown, has the next layout create it again.
+void RecreateWebBrowser(HWND downloadWindow, WPARAM generation);
+// The window was shown or restored: a browser that waited for it is created now.
+void CreateWaitingWebBrowser(HWND downloadWindow);

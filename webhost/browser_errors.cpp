@@ -1,5 +1,9 @@
 #include "webhost/browser_errors.h"
 
+#include "base/debug_trace.h"
+#include "base/window_messages.h"
+#include "state/app_state.h"
+
 #include <cwchar>
 
 namespace {
@@ -66,6 +70,7 @@ void ReportBrowserError(BrowserError error, HRESULT result, const std::wstring& 
     } catch (...) {
         text.clear();
     }
+    DebugTrace(L"Browser failure shown: %ls", text.c_str());
     if (g_sink) {
         g_sink(kBrowserErrorCaption, text.c_str());
         return;
@@ -75,4 +80,17 @@ void ReportBrowserError(BrowserError error, HRESULT result, const std::wstring& 
 
 void SetBrowserErrorSinkForTesting(BrowserErrorSink sink) {
     g_sink = sink;
+}
+
+void PostBrowserError(BrowserError error, HRESULT result) noexcept {
+    const HWND window = g_hDownloadWnd.load();
+    if (!window || !PostMessageW(window, WM_BROWSER_ERROR, static_cast<WPARAM>(error),
+                                 static_cast<LPARAM>(static_cast<DWORD>(result)))) {
+        DebugTrace(L"Browser failure %d (0x%08lX) not shown: no window", static_cast<int>(error),
+                   static_cast<unsigned long>(result));
+    }
+}
+
+void ShowPostedBrowserError(WPARAM error, LPARAM result) noexcept {
+    ReportBrowserError(static_cast<BrowserError>(error), static_cast<HRESULT>(static_cast<DWORD>(result)));
 }

@@ -25,6 +25,12 @@ std::wstring BrowserErrorText(BrowserError error, HRESULT result = S_OK,
 void ReportBrowserError(BrowserError error, HRESULT result = S_OK,
                         const std::wstring& userDataFolder = std::wstring()) noexcept;
 
+// From a runtime callback: posts the failure to the program's window, which shows it through
+// ShowPostedBrowserError once the callback has returned. Traced when there is no window to post to.
+void PostBrowserError(BrowserError error, HRESULT result) noexcept;
+// WM_BROWSER_ERROR: shows the message a PostBrowserError carried.
+void ShowPostedBrowserError(WPARAM error, LPARAM result) noexcept;
+
 // Test seam: receives the caption and text instead of a message box. Null restores the box.
 using BrowserErrorSink = void (*)(const wchar_t* caption, const wchar_t* text);
 void SetBrowserErrorSinkForTesting(BrowserErrorSink sink);

@@ -1,13 +1,17 @@
 #include "webhost/browser_handlers.h"
 
-#include "webhost/browser_state.h"
+#include "base/debug_trace.h"
+#include "webhost/browser_host.h"
 
-template <typename Interface>
-BrowserHandler<Interface>::BrowserHandler(const IID& ownIid)
-    : ownIid_(ownIid), generation_(g_browserGeneration) {}
+#include <new>
 
-template <typename Interface>
-HRESULT STDMETHODCALLTYPE BrowserHandler<Interface>::QueryInterface(REFIID iid, void** object) {
+template <typename Interface, typename First, typename Second>
+BrowserHandler<Interface, First, Second>::BrowserHandler(const IID& ownIid, Method method)
+    : ownIid_(ownIid), method_(method), generation_(BrowserHost::Instance().generation()) {}
+
+template <typename Interface, typename First, typename Second>
+HRESULT STDMETHODCALLTYPE BrowserHandler<Interface, First, Second>::QueryInterface(REFIID iid,
+                                                                                   void** object) {
     if (!object) {
         return E_POINTER;
     }
@@ -20,13 +24,13 @@ HRESULT STDMETHODCALLTYPE BrowserHandler<Interface>::QueryInterface(REFIID iid, 
     return E_NOINTERFACE;
 }
 
-template <typename Interface>
-ULONG STDMETHODCALLTYPE BrowserHandler<Interface>::AddRef() {
+template <typename Interface, typename First, typename Second>
+ULONG STDMETHODCALLTYPE BrowserHandler<Interface, First, Second>::AddRef() {
     return ++references_;
 }
 
-template <typename Interface>
-ULONG STDMETHODCALLTYPE BrowserHandler<Interface>::Release() {
+template <typename Interface, typename First, typename Second>
+ULONG STDMETHODCALLTYPE BrowserHandler<Interface, First, Second>::Release() {
     const ULONG remaining = --references_;
     if (remaining == 0) {
         delete this;
@@ -34,27 +38,62 @@ ULONG STDMETHODCALLTYPE BrowserHandler<Interface>::Release() {
     return remaining;
 }
 
-template <typename Interface>
-bool BrowserHandler<Interface>::BelongsToCurrentBrowser() const {
-    return generation_ == g_browserGeneration;
+template <typename Interface, typename First, typename Second>
+HRESULT STDMETHODCALLTYPE BrowserHandler<Interface, First, Second>::Invoke(First first, Second second) {
+    try {
+        return (BrowserHost::Instance().*method_)(generation_, first, second);
+    } catch (...) {
+        DebugTrace(L"A browser callback failed and was dropped");
+        return S_OK;
+    }
 }
 
-template class BrowserHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>;
-template class BrowserHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>;
-template class BrowserHandler<ICoreWebView2NavigationStartingEventHandler>;
-template class BrowserHandler<ICoreWebView2NavigationCompletedEventHandler>;
-template class BrowserHandler<ICoreWebView2WebMessageReceivedEventHandler>;
+namespace {
 
-CEnvCompletedHandler::CEnvCompletedHandler()
-    : BrowserHandler(IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler) {}
+template <typename Interface, typename First, typename Second>
+ComPtr<Interface> Make(const IID& iid, HRESULT (BrowserHost::*method)(unsigned, First, Second)) {
+    return ComPtr<Interface>::Attach(new (std::nothrow)
+                                         BrowserHandler<Interface, First, Second>(iid, method));
+}
 
-CWebViewControllerHandler::CWebViewControllerHandler()
-    : BrowserHandler(IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler) {}
+}  // namespace
 
-CNavStartingHandler::CNavStartingHandler()
-    : BrowserHandler(IID_ICoreWebView2NavigationStartingEventHandler) {}
+ComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> MakeEnvironmentCompletedHandler() {
+    return Make<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+        IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, &BrowserHost::OnEnvironmentCompleted);
+}
 
-CNavCompletedHandler::CNavCompletedHandler()
-    : BrowserHandler(IID_ICoreWebView2NavigationCompletedEventHandler) {}
+ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> MakeControllerCompletedHandler() {
+    return Make<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+        IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, &BrowserHost::OnControllerCompleted);
+}
 
-CWebMessageHandler::CWebMessageHandler() : BrowserHandler(IID_ICoreWebView2WebMessageReceivedEventHandler) {}
+ComPtr<ICoreWebView2NavigationStartingEventHandler> MakeNavigationStartingHandler() {
+    return Make<ICoreWebView2NavigationStartingEventHandler>(IID_ICoreWebView2NavigationStartingEventHandler,
+                                                             &BrowserHost::OnNavigationStarting);
+}
+
+ComPtr<ICoreWebView2NavigationCompletedEventHandler> MakeNavigationCompletedHandler() {
+    return Make<ICoreWebView2NavigationCompletedEventHandler>(
+        IID_ICoreWebView2NavigationCompletedEventHandler, &BrowserHost::OnNavigationCompleted);
+}
+
+ComPtr<ICoreWebView2WebMessageReceivedEventHandler> MakeWebMessageReceivedHandler() {
+    return Make<ICoreWebView2WebMessageReceivedEventHandler>(IID_ICoreWebView2WebMessageReceivedEventHandler,
+                                                             &BrowserHost::OnWebMessageReceived);
+}
+
+ComPtr<ICoreWebView2ProcessFailedEventHandler> MakeProcessFailedHandler() {
+    return Make<ICoreWebView2ProcessFailedEventHandler>(IID_ICoreWebView2ProcessFailedEventHandler,
+                                                        &BrowserHost::OnProcessFailed);
+}
+
+ComPtr<ICoreWebView2NewWindowRequestedEventHandler> MakeNewWindowRequestedHandler() {
+    return Make<ICoreWebView2NewWindowRequestedEventHandler>(IID_ICoreWebView2NewWindowRequestedEventHandler,
+                                                             &BrowserHost::OnNewWindowRequested);
+}
+
+ComPtr<ICoreWebView2AcceleratorKeyPressedEventHandler> MakeAcceleratorKeyPressedHandler() {
+    return Make<ICoreWebView2AcceleratorKeyPressedEventHandler>(
+        IID_ICoreWebView2AcceleratorKeyPressedEventHandler, &BrowserHost::OnAcceleratorKeyPressed);
+}

@@ -1,76 +1,49 @@
-// The program's five handler objects that the browser runtime calls back. Each implements exactly
-// one published handler interface and shares the same QueryInterface/AddRef/Release rules; each
-// remembers the browser it was made for (g_browserGeneration), so that a call arriving after that
-// browser was torn down does nothing.
+// The handler objects the browser runtime calls back. Each implements exactly one published
+// handler interface with the same QueryInterface/AddRef/Release rules, remembers the browser it
+// was made for (BrowserHost's generation) and forwards its Invoke to one method of BrowserHost,
+// which decides what a call for a torn-down browser still does. The handlers themselves are
+// made in browser_handlers.cpp, one function per event, so each event is one hop from here.
 #pragma once
 
+#include "base/unique_handle.h"
 #include "webhost/webview2_interfaces.h"
 
 #include <atomic>
 
-template <typename Interface>
+class BrowserHost;
+
+// Completions (HRESULT, object) and events (sender, args) both take two arguments; the method
+// receives the handler's generation first.
+template <typename Interface, typename First, typename Second>
 class BrowserHandler : public Interface {
   public:
-    explicit BrowserHandler(const IID& ownIid);
+    using Method = HRESULT (BrowserHost::*)(unsigned generation, First, Second);
+
+    BrowserHandler(const IID& ownIid, Method method);
     BrowserHandler(const BrowserHandler&) = delete;
     BrowserHandler& operator=(const BrowserHandler&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
-
-  protected:
-    // Its slots come after the interface's, so the runtime's view of the table is unchanged.
-    virtual ~BrowserHandler() = default;
-    // False once the browser this handler was made for has been torn down.
-    bool BelongsToCurrentBrowser() const;
+    // No exception reaches the runtime: one that escapes the method is traced and answered S_OK.
+    HRESULT STDMETHODCALLTYPE Invoke(First first, Second second) override;
 
   private:
+    // Its slots come after the interface's, so the runtime's view of the table is unchanged.
+    virtual ~BrowserHandler() = default;
+
     const IID& ownIid_;
+    const Method method_;
     std::atomic<ULONG> references_{1};
     const unsigned generation_;
 };
 
-class CEnvCompletedHandler
-    : public BrowserHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> {
-  public:
-    CEnvCompletedHandler();
-    HRESULT STDMETHODCALLTYPE Invoke(HRESULT result, ICoreWebView2Environment* environment) override;
-};
-
-class CWebViewControllerHandler
-    : public BrowserHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> {
-  public:
-    CWebViewControllerHandler();
-    HRESULT STDMETHODCALLTYPE Invoke(HRESULT result, ICoreWebView2Controller* controller) override;
-};
-
-class CNavStartingHandler : public BrowserHandler<ICoreWebView2NavigationStartingEventHandler> {
-  public:
-    CNavStartingHandler();
-    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
-                                     ICoreWebView2NavigationStartingEventArgs* args) override;
-};
-
-class CNavCompletedHandler : public BrowserHandler<ICoreWebView2NavigationCompletedEventHandler> {
-  public:
-    CNavCompletedHandler();
-    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
-                                     ICoreWebView2NavigationCompletedEventArgs* args) override;
-};
-
-class CWebMessageHandler : public BrowserHandler<ICoreWebView2WebMessageReceivedEventHandler> {
-  public:
-    CWebMessageHandler();
-    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
-                                     ICoreWebView2WebMessageReceivedEventArgs* args) override;
-};
-
-// Releases one reference of `handler` (any of the five) and nulls the pointer.
-template <typename Handler>
-void ReleaseHandler(Handler*& handler) {
-    if (handler) {
-        handler->Release();
-        handler = nullptr;
-    }
-}
+ComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> MakeEnvironmentCompletedHandler();
+ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> MakeControllerCompletedHandler();
+ComPtr<ICoreWebView2NavigationStartingEventHandler> MakeNavigationStartingHandler();
+ComPtr<ICoreWebView2NavigationCompletedEventHandler> MakeNavigationCompletedHandler();
+ComPtr<ICoreWebView2WebMessageReceivedEventHandler> MakeWebMessageReceivedHandler();
+ComPtr<ICoreWebView2ProcessFailedEventHandler> MakeProcessFailedHandler();
+ComPtr<ICoreWebView2NewWindowRequestedEventHandler> MakeNewWindowRequestedHandler();
+ComPtr<ICoreWebView2AcceleratorKeyPressedEventHandler> MakeAcceleratorKeyPressedHandler();

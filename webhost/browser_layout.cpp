@@ -1,66 +1,83 @@
 #include "webhost/browser_layout.h"
 
 #include "base/window_messages.h"
-#include "webhost/browser_navigation.h"
-#include "webhost/browser_state.h"
-#include "webhost/chrome_windows.h"
+#include "webhost/browser_host.h"
 #include "webhost/site.h"
 
 namespace {
 
-bool HostExists() {
-    return g_hWebViewHost && IsWindow(g_hWebViewHost);
-}
-
-void PlaceHost(int width, int height) {
-    SetWindowPos(g_hWebViewHost, nullptr, 0, 0, width, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
-}
+constexpr UINT kPlaceFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW;
 
 }  // namespace
 
 bool FitWebBrowserAfterLayout(HWND downloadWindow, int width, int browserHeight) {
-    if (!g_webViewInitialized || !g_pWebView || !HostExists()) {
+    return BrowserHost::Instance().FitAfterLayout(downloadWindow, width, browserHeight);
+}
+
+bool FitWebBrowserOnSize(int width, int browserHeight) {
+    return BrowserHost::Instance().FitOnSize(width, browserHeight);
+}
+
+void HideWebBrowserHost() {
+    BrowserHost::Instance().HideHost();
+}
+
+void HandleDeferredNavigate() {
+    BrowserHost::Instance().DeferredNavigate();
+}
+
+void NotifyWebBrowserMoved() {
+    BrowserHost::Instance().NotifyMoved();
+}
+
+bool BrowserHost::FitAfterLayout(HWND downloadWindow, int width, int browserHeight) {
+    if (state_ != BrowserState::Ready || !webView_ || !IsHostLive()) {
         return false;
     }
-    ShowWindow(g_hWebViewHost, SW_SHOW);
-    PlaceHost(width, browserHeight);
-    if (g_pWebViewController) {
-        g_pWebViewController->put_Bounds(RECT{0, 0, width, browserHeight});
-        g_pWebViewController->put_IsVisible(TRUE);
-        g_pWebViewController->NotifyParentWindowPositionChanged();
+    ShowWindow(hWebViewHost_, SW_SHOW);
+    SetWindowPos(hWebViewHost_, nullptr, 0, 0, width, browserHeight, kPlaceFlags);
+    if (webViewController_) {
+        webViewController_->put_Bounds(RECT{0, 0, width, browserHeight});
+        webViewController_->put_IsVisible(TRUE);
+        webViewController_->NotifyParentWindowPositionChanged();
     }
     ResizeChromeWindows(width, browserHeight);
-    if (!g_webViewNavigated) {
+    if (!webViewNavigated_) {
         PostMessageW(downloadWindow, WM_DEFERRED_NAVIGATE, 0, 0);
     }
     return true;
 }
 
-bool FitWebBrowserOnSize(int width, int browserHeight) {
-    if (!HostExists() || !g_webViewInitialized) {
+bool BrowserHost::FitOnSize(int width, int browserHeight) {
+    if (!IsHostLive() || state_ != BrowserState::Ready) {
         return false;
     }
-    PlaceHost(width, browserHeight);
-    if (g_pWebViewController) {
-        g_pWebViewController->put_Bounds(RECT{0, 0, width, browserHeight});
-        g_pWebViewController->NotifyParentWindowPositionChanged();
+    SetWindowPos(hWebViewHost_, nullptr, 0, 0, width, browserHeight, kPlaceFlags);
+    if (webViewController_) {
+        webViewController_->put_Bounds(RECT{0, 0, width, browserHeight});
+        webViewController_->NotifyParentWindowPositionChanged();
     }
     ResizeChromeWindows(width, browserHeight);
     return true;
 }
 
-void HideWebBrowserHost() {
-    if (HostExists()) {
-        ShowWindow(g_hWebViewHost, SW_HIDE);
+void BrowserHost::HideHost() {
+    if (IsHostLive()) {
+        ShowWindow(hWebViewHost_, SW_HIDE);
     }
 }
 
-void HandleDeferredNavigate() {
-    if (g_pWebViewController) {
-        g_pWebViewController->NotifyParentWindowPositionChanged();
+void BrowserHost::DeferredNavigate() {
+    if (webViewController_) {
+        webViewController_->NotifyParentWindowPositionChanged();
     }
-    if (g_pWebView && !g_webViewNavigated) {
-        NavigateWebBrowser(kSiteStartUrl);
+    if (webView_ && !webViewNavigated_) {
+        Navigate(kSiteStartUrl);
+    }
+}
+
+void BrowserHost::NotifyMoved() {
+    if (state_ == BrowserState::Ready && webViewController_) {
+        webViewController_->NotifyParentWindowPositionChanged();
     }
 }

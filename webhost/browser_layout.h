@@ -14,3 +14,5 @@ void HideWebBrowserHost();
 // WM_DEFERRED_NAVIGATE: tells the controller its position changed and, until the site has loaded,
 // navigates to the start page.
 void HandleDeferredNavigate();
+// WM_MOVE: the page's pop-ups (drop-downs, autofill, input method) open where the window now is.
+void NotifyWebBrowserMoved();

@@ -1,7 +1,7 @@
 #include "webhost/browser_navigation.h"
 
 #include "base/debug_trace.h"
-#include "webhost/browser_state.h"
+#include "webhost/browser_host.h"
 
 #include <objbase.h>
 
@@ -9,7 +9,15 @@
 #include <string>
 
 void NavigateWebBrowser(const wchar_t* url) {
-    if (!g_pWebView || !url) {
+    BrowserHost::Instance().Navigate(url);
+}
+
+void ReloadWebBrowser() {
+    BrowserHost::Instance().Reload();
+}
+
+void BrowserHost::Navigate(const wchar_t* url) {
+    if (!webView_ || !url) {
         return;
     }
     const size_t length = std::wcslen(url);
@@ -18,17 +26,17 @@ void NavigateWebBrowser(const wchar_t* url) {
         return;
     }
     std::wmemcpy(copy, url, length + 1);
-    const HRESULT result = g_pWebView->Navigate(copy);
+    const HRESULT result = webView_->Navigate(copy);
     CoTaskMemFree(copy);
     DebugTrace(L"Navigate(%ls): 0x%08lX", url, static_cast<unsigned long>(result));
     if (FAILED(result)) {
         const std::wstring script = L"window.location.href = '" + std::wstring(url) + L"';";
-        g_pWebView->ExecuteScript(script.c_str(), nullptr);
+        webView_->ExecuteScript(script.c_str(), nullptr);
     }
 }
 
-void ReloadWebBrowser() {
-    if (g_pWebView) {
-        g_pWebView->Reload();
+void BrowserHost::Reload() {
+    if (webView_) {
+        webView_->Reload();
     }
 }

@@ -1,83 +1,79 @@
 #include "webhost/browser_teardown.h"
 
 #include "base/debug_trace.h"
-#include "webhost/browser_handlers.h"
-#include "webhost/browser_state.h"
-#include "webhost/chrome_windows.h"
+#include "webhost/browser_host.h"
 #include "webhost/loader_library.h"
 
-namespace {
-
-template <typename Interface>
-void ReleaseReference(Interface*& reference) {
-    if (reference) {
-        reference->Release();
-        reference = nullptr;
-    }
-}
-
-// Set once a teardown found a runtime call still pending: the runtime will call back from code in
-// the loader's module, so the loader stays loaded for the rest of the process, whichever teardown
-// (the exit path's or the window's own) comes next.
-bool g_loaderNeededByRuntime = false;
-
-bool HasToken(const EventRegistrationToken& token) {
-    return token.value != 0;
-}
-
-void RemovePageHandlers() {
-    if (HasToken(g_navStartingToken)) {
-        g_pWebView->remove_NavigationStarting(g_navStartingToken);
-        g_navStartingToken = {};
-    }
-    if (HasToken(g_navCompletedToken)) {
-        g_pWebView->remove_NavigationCompleted(g_navCompletedToken);
-        g_navCompletedToken = {};
-    }
-    if (HasToken(g_webMessageToken)) {
-        g_pWebView->remove_WebMessageReceived(g_webMessageToken);
-        g_webMessageToken = {};
-    }
-}
-
-}  // namespace
-
 void DestroyWebBrowserControl() {
-    // From here on every handler of this browser is stale: an event the runtime raises while it
-    // is being closed, or a completion that arrives later, finds nothing to act on.
-    ++g_browserGeneration;
-    if (g_webViewCreating) {
-        g_loaderNeededByRuntime = true;
+    BrowserHost::Instance().Destroy();
+}
+
+// Each registration that was given is removed, whatever its token's value.
+void BrowserHost::RemovePageHandlers() {
+    if (webView_ && navStarting_.registered) {
+        webView_->remove_NavigationStarting(navStarting_.token);
     }
-    if (g_pWebView) {
-        RemovePageHandlers();
-        ReleaseReference(g_pWebView);
+    if (webView_ && navCompleted_.registered) {
+        webView_->remove_NavigationCompleted(navCompleted_.token);
     }
-    if (g_pWebViewController) {
-        // Closed while its parent window still exists.
-        g_pWebViewController->Close();
-        ReleaseReference(g_pWebViewController);
+    if (webView_ && webMessage_.registered) {
+        webView_->remove_WebMessageReceived(webMessage_.token);
+    }
+    if (webView_ && processFailed_.registered) {
+        webView_->remove_ProcessFailed(processFailed_.token);
+    }
+    if (webView_ && newWindowRequested_.registered) {
+        webView_->remove_NewWindowRequested(newWindowRequested_.token);
+    }
+    if (webViewController_ && acceleratorKeyPressed_.registered) {
+        webViewController_->remove_AcceleratorKeyPressed(acceleratorKeyPressed_.token);
+    }
+    navStarting_ = navCompleted_ = webMessage_ = {};
+    processFailed_ = newWindowRequested_ = acceleratorKeyPressed_ = {};
+}
+
+// Releases the runtime's objects; the controller is closed while its parent window still exists.
+void BrowserHost::CloseBrowser() {
+    RemovePageHandlers();
+    webView_.reset();
+    if (webViewController_) {
+        webViewController_->Close();
+        webViewController_.reset();
     }
     // A controller and browser that completed but were never taken over hold references too.
-    ReleaseReference(g_pPendingWebView);
-    if (g_pPendingController) {
-        g_pPendingController->Close();
-        ReleaseReference(g_pPendingController);
+    pendingWebView_.reset();
+    if (pendingController_) {
+        pendingController_->Close();
+        pendingController_.reset();
     }
-    ReleaseHandler(g_pNavStartingHandler);
-    ReleaseHandler(g_pNavCompletedHandler);
-    ReleaseHandler(g_pWebMessageHandler);
-    ReleaseReference(g_pWebViewEnvironment);
-    if (g_hWebViewHost && IsWindow(g_hWebViewHost)) {
+    webViewEnvironment_.reset();
+}
+
+void BrowserHost::TearDown() {
+    // From here on every handler of this browser is stale: an event the runtime raises while it
+    // is being closed, or a completion that arrives later, finds nothing to act on.
+    ++browserGeneration_;
+    if (state_ == BrowserState::Creating) {
+        loaderNeededByRuntime_ = true;
+    }
+    CloseBrowser();
+    if (IsHostLive()) {
         RestoreChromeWindowProc();
-        DestroyWindow(g_hWebViewHost);
+        DestroyWindow(hWebViewHost_);
     }
-    g_origChromeWndProc = nullptr;
-    g_hWebViewHost = nullptr;
-    g_webViewInitialized = false;
-    g_webViewCreating = false;
-    g_webViewNavigated = false;
-    if (g_loaderNeededByRuntime) {
+    origChromeWndProc_ = nullptr;
+    hWebViewHost_ = nullptr;
+    if (state_ != BrowserState::Missing) {
+        state_ = BrowserState::Idle;
+    }
+    webViewNavigated_ = false;
+    rendererReloadTick_ = 0;
+}
+
+void BrowserHost::Destroy() {
+    TearDown();
+    recreateOnShow_ = false;
+    if (loaderNeededByRuntime_) {
         // The runtime still holds a completion handler and will call it from its own code, which
         // lives in the loader's module: freeing it would leave that call nowhere to go.
         DebugTrace(L"DestroyWebBrowserControl: a runtime call is pending; the loader stays loaded");

@@ -1,6 +1,8 @@
 // The runtime's own windows inside the host: "Chrome_WidgetWin_0" and, inside it,
 // "Chrome_WidgetWin_1". They are sized directly after every size change, and the first is
-// subclassed so that F5 reloads the page and F11 toggles the full-monitor window.
+// subclassed so that F5 reloads the page and F11 toggles the full-monitor window. Where the
+// runtime keeps the focus in a window of its own process, the same keys come through the
+// controller (BrowserHost::OnAcceleratorKeyPressed).
 #pragma once
 
 #include "base/win32.h"

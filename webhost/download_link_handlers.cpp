@@ -1,13 +1,16 @@
-// The two roads a download link takes from the page: a navigation to it (cancelled here) and a
-// web message the page script posts. Both hand the link to HandleDownloadUrl, but only when the
-// page it comes from is the site's: the script runs on every site the user reaches inside the
-// window, and a link makes the program download, extract and file assets into the game's folders.
+// The three roads a download link takes from the page: a navigation to it (cancelled here), a web
+// message the page script posts and a request for a new window. Each hands the link to
+// HandleDownloadUrl, but only when the page it comes from is the site's: the script runs on every
+// site the user reaches inside the window, and a link makes the program download, extract and file
+// assets into the game's folders. A new window is never the runtime's bare one: the site's pages
+// open in the program's view, other web pages in the user's default browser.
 #include "base/debug_trace.h"
-#include "webhost/browser_handlers.h"
+#include "webhost/browser_host.h"
 #include "webhost/download_links.h"
 #include "webhost/site.h"
 
 #include <objbase.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -63,8 +66,8 @@ void HandleLinkFromPage(const std::wstring& link, const std::wstring& pageAddres
     HandleDownloadUrl(link);
 }
 
-void OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args,
-                          bool currentBrowser) {
+void StopLinkNavigation(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args,
+                        bool currentBrowser) {
     WriteNavigationMarker();
     if (!args) {
         return;
@@ -91,7 +94,7 @@ void OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStarting
     }
 }
 
-void OnWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
+void TakeLinkFromMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
     // A message that is not a plain string gives an error and no text; only the text matters.
     LPWSTR text = nullptr;
     args->TryGetWebMessageAsString(&text);
@@ -101,28 +104,61 @@ void OnWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
     }
 }
 
+bool IsWebAddress(const std::wstring& address) {
+    return address.compare(0, 7, L"http://") == 0 || address.compare(0, 8, L"https://") == 0;
+}
+
+void OpenInDefaultBrowser(const std::wstring& address) {
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    DebugTrace(L"NewWindowRequested: %ls opened in the default browser (%lld)", address.c_str(),
+               static_cast<long long>(result));
+}
+
 }  // namespace
 
-// No exception may reach the runtime: a failure here loses one link, never the program.
-HRESULT STDMETHODCALLTYPE CNavStartingHandler::Invoke(ICoreWebView2* sender,
-                                                      ICoreWebView2NavigationStartingEventArgs* args) {
-    try {
-        OnNavigationStarting(sender, args, BelongsToCurrentBrowser());
-    } catch (...) {
-        DebugTrace(L"NavigationStarting: link not handled");
+HRESULT BrowserHost::OnNavigationStarting(unsigned generation, ICoreWebView2* sender,
+                                          ICoreWebView2NavigationStartingEventArgs* args) {
+    // A stale browser's link is still cancelled: a link is never a place to go.
+    StopLinkNavigation(sender, args, IsCurrent(generation));
+    return S_OK;
+}
+
+HRESULT BrowserHost::OnWebMessageReceived(unsigned generation, ICoreWebView2*,
+                                          ICoreWebView2WebMessageReceivedEventArgs* args) {
+    if (args && IsCurrent(generation)) {
+        TakeLinkFromMessage(args);
     }
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CWebMessageHandler::Invoke(ICoreWebView2*,
-                                                     ICoreWebView2WebMessageReceivedEventArgs* args) {
-    if (!args || !BelongsToCurrentBrowser()) {
+HRESULT BrowserHost::OnNewWindowRequested(unsigned generation, ICoreWebView2* sender,
+                                          ICoreWebView2NewWindowRequestedEventArgs* args) {
+    if (!args) {
         return S_OK;
     }
-    try {
-        OnWebMessage(args);
-    } catch (...) {
-        DebugTrace(L"WebMessageReceived: link not handled");
+    // Handled before anything else: whatever follows, the runtime opens no window of its own.
+    args->put_Handled(TRUE);
+    LPWSTR uri = nullptr;
+    if (!IsCurrent(generation) || FAILED(args->get_Uri(&uri))) {
+        CoTaskMemFree(uri);
+        return S_OK;
+    }
+    const std::wstring address = TakeRuntimeText(uri);
+    const std::wstring pageAddress = ShownPageAddress(sender);
+    const bool fromSite = IsSitePageAddress(pageAddress);
+    BOOL userInitiated = FALSE;
+    args->get_IsUserInitiated(&userInitiated);
+    if (IsDownloadLink(address)) {
+        HandleLinkFromPage(address, pageAddress);
+    } else if (fromSite && IsSitePageAddress(address)) {
+        DebugTrace(L"NewWindowRequested: %ls opens in the view", address.c_str());
+        Navigate(address.c_str());
+    } else if (IsWebAddress(address) && userInitiated) {
+        OpenInDefaultBrowser(address);
+    } else {
+        DebugTrace(L"NewWindowRequested: %ls refused (%ls, %ls)", address.c_str(),
+                   fromSite ? L"site page" : L"other page", userInitiated ? L"user" : L"script");
     }
     return S_OK;
 }

@@ -1,6 +1,5 @@
 #include "base/debug_trace.h"
-#include "webhost/browser_handlers.h"
-#include "webhost/browser_state.h"
+#include "webhost/browser_host.h"
 #include "webhost/page_script.h"
 #include "webhost/site.h"
 
@@ -8,9 +7,9 @@
 
 #include <cwchar>
 
-HRESULT STDMETHODCALLTYPE CNavCompletedHandler::Invoke(ICoreWebView2*,
-                                                       ICoreWebView2NavigationCompletedEventArgs* args) {
-    if (!args || !BelongsToCurrentBrowser()) {
+HRESULT BrowserHost::OnNavigationCompleted(unsigned generation, ICoreWebView2*,
+                                           ICoreWebView2NavigationCompletedEventArgs* args) {
+    if (!args || !IsCurrent(generation)) {
         return S_OK;
     }
     BOOL success = FALSE;
@@ -27,6 +26,10 @@ HRESULT STDMETHODCALLTYPE CNavCompletedHandler::Invoke(ICoreWebView2*,
 }
 
 HRESULT InjectPageScript(ICoreWebView2NavigationCompletedEventArgs* args) {
+    return BrowserHost::Instance().InjectPageScript(args);
+}
+
+HRESULT BrowserHost::InjectPageScript(ICoreWebView2NavigationCompletedEventArgs* args) {
     if (!args) {
         return E_INVALIDARG;
     }
@@ -35,16 +38,16 @@ HRESULT InjectPageScript(ICoreWebView2NavigationCompletedEventArgs* args) {
     if (FAILED(read)) {
         return read;
     }
-    if (success == FALSE || !g_pWebView) {
+    if (success == FALSE || !webView_) {
         return S_OK;
     }
     LPWSTR source = nullptr;
-    if (SUCCEEDED(g_pWebView->get_Source(&source)) && source) {
+    if (SUCCEEDED(webView_->get_Source(&source)) && source) {
         if (std::wcsstr(source, kSiteHostNameWide)) {
-            g_webViewNavigated = true;
+            webViewNavigated_ = true;
         }
     }
     CoTaskMemFree(source);
-    g_pWebView->ExecuteScript(kPageScript, nullptr);
+    webView_->ExecuteScript(kPageScript, nullptr);
     return S_OK;
 }

@@ -540,6 +540,9 @@ TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
         const char* config;
         std::wstring text;
         bool registered = false;  // the runtime is also registered, for the loader's search without a folder
+        // A journal line that is already there when the box shows: the box waits until the
+        // runtime's callback has returned.
+        const char* returned = "";
     };
     const std::wstring dataFolder = UserDataFolder();
     const std::wstring developerPage = L"https://developer.microsoft.com/microsoft-edge/webview2/";
@@ -561,10 +564,11 @@ TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
          L"WebView2 环境创建失败 (HRESULT=80004005)\n请确保已安装 Microsoft Edge WebView2 "
          L"Runtime\n下载地址: " +
              developerPage,
-         true},
+         true, "environment-completed"},
         {"M6", Loader::Carried, "fail=controller-complete",
-         L"WebView2 Controller 创建失败 (HRESULT=80004005)"},
-        {"M7", Loader::Carried, "fail=core", L"获取 WebView2 核心接口失败 (HRESULT=80004005)"},
+         L"WebView2 Controller 创建失败 (HRESULT=80004005)", false, "controller-completed\t0x00000000"},
+        {"M7", Loader::Carried, "fail=core", L"获取 WebView2 核心接口失败 (HRESULT=80004005)", false,
+         "controller-completed\t0x00000000"},
         // Last, as it takes the engine away: the runtime folder the program finds holds
         // msedgewebview2.exe but no engine library, and no runtime is registered for the retry.
         {"M4 without an engine", Loader::Carried, "", startFailed(L"80070002")},
@@ -591,6 +595,9 @@ TEST_F(BrowserControlProgram, EachFailureIsShownAndTheNextLayoutRetries) {
         for (int attempt = 0; attempt < 2; ++attempt) {
             const HWND box = WaitForMessageBox();
             ASSERT_NE(box, nullptr) << "attempt " << attempt;
+            if (*c.returned) {
+                EXPECT_GE(Count(c.returned), static_cast<size_t>(attempt + 1));
+            }
             const auto shown = ReadAndCloseMessageBox(box);
             EXPECT_EQ(shown.first, L"WebView2 错误");
             EXPECT_EQ(shown.second, c.text) << WideToUtf8(shown.second) << ReadFileBytes(JournalPath());
@@ -772,6 +779,105 @@ TEST_F(BrowserControlProgram, LinksFromTheSiteBecomeTasksAndLinksFromOtherPagesD
     EXPECT_EQ(ReadFileBytes(dev + L"\\anim\\effect\\sfx_fire.png"), "fire");
     EXPECT_EQ(ReadFileBytes(dev + L"\\scene\\map\\level1.map"), "map");
     EXPECT_EQ(server.Requests().size(), 2u);
+    Exit();
+    ExpectCleanEnd();
+}
+
+// What the runtime itself raises: keys its focused window got, windows a page asks for, and its
+// processes failing. The first registration's token is 0, which is a token like any other.
+TEST_F(BrowserControlProgram, RuntimeKeysNewWindowsMovesAndProcessFailures) {
+    ConfigureFake("first-token=0\n");
+    Start();
+    ASSERT_TRUE(WaitForCount("Navigate", 1));
+    EXPECT_EQ(Calls({"registered"}).size(), 3u);
+    for (const std::string& line : Calls({"registered"})) {
+        EXPECT_NE(line.find("\t0x00000000=self"), std::string::npos) << line;
+    }
+    Command("navigation-completed 1 " + std::string(kStartUrl));
+
+    // F5 and F11 are taken (pressed and released), a held key's repeat and other keys are not.
+    Command("accelerator 0 116");
+    Command("accelerator 1 116");
+    Command("accelerator 0 116 40000000");
+    Command("accelerator 0 117");
+    EXPECT_EQ(Count("Reload"), 1u);
+    EXPECT_EQ(Count("put_Handled"), 3u);
+    Command("accelerator 0 122");
+    EXPECT_TRUE(
+        WaitFor([&] { return ScreenRect(window_).right == GetSystemMetrics(SM_CXSCREEN); }, kStepTimeoutMs));
+    Command("accelerator 0 122");
+    EXPECT_TRUE(WaitFor([&] { return ScreenRect(window_).left == 100; }, kStepTimeoutMs));
+
+    // Dragging the window tells the runtime once per move.
+    Settle();
+    const size_t notified = Count("NotifyParentWindowPositionChanged");
+    const RECT windowed = ScreenRect(window_);
+    SetWindowPos(window_, nullptr, windowed.left + 40, windowed.top + 30, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Settle();
+    EXPECT_EQ(Count("NotifyParentWindowPositionChanged"), notified + 1);
+
+    // From the site: its pages open in the view, a link becomes a task, a script's window for
+    // another site is refused, the user's goes to the default browser; never a window of the runtime.
+    const std::string link = "tarndownload://download?url=http://127.0.0.1:9/p.zip&name=popup";
+    Command("new-window 1 http://assets.tarn.example/pack/7");
+    Command("new-window 0 " + link);
+    Command("new-window 0 https://elsewhere.example/ad");
+    Command("new-window 1 https://elsewhere.example/docs");
+    Command("new-window 1 file:///C:/windows/win.ini");
+    // From a page of another site: a site address is the default browser's, a link is refused.
+    Command("navigation-completed 1 http://other.example/");
+    Command("new-window 1 http://assets.tarn.example/pack/8");
+    Command("new-window 1 " + link);
+    EXPECT_EQ(Calls({"put_Handled"}).size(), 5u + 7u);
+    EXPECT_EQ(Calls({"Navigate"}).back(), "Navigate\thttp://assets.tarn.example/pack/7");
+    EXPECT_NE(SettledTasks(port_).find("\"name\":\"popup\""), std::string::npos);
+    EXPECT_EQ(SettledTasks(port_).find("},{"), std::string::npos) << "one task only";
+    std::string log;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            log = ReadFileBytes(program_->directory() + L"\\TarnDown.log");
+            return log.find("https://elsewhere.example/docs opened in the default browser") !=
+                       std::string::npos &&
+                   log.find("http://assets.tarn.example/pack/8 opened in the default browser") !=
+                       std::string::npos;
+        },
+        kStepTimeoutMs));
+    EXPECT_EQ(log.find("elsewhere.example/ad opened"), std::string::npos);
+    EXPECT_EQ(log.find("win.ini opened"), std::string::npos);
+
+    // A renderer's failure reloads the page; a second one within seconds leaves it.
+    Command("process-failed 1");
+    Command("process-failed 2");
+    EXPECT_EQ(Count("Reload"), 2u);
+
+    // The browser process's end: torn down and created again at once, back on the start page.
+    const size_t navigations = Count("Navigate");
+    Command("process-failed 0");
+    ASSERT_TRUE(WaitForCount("Navigate", navigations + 1));
+    ULONGLONG failed = 0;
+    for (const auto& entry : Journal()) {
+        if (Join(entry.second) == "fired\tProcessFailed\t0x00000000") {
+            failed = entry.first;
+        } else if (failed && entry.second[0] == "Navigate") {
+            std::printf("recreation: browser process failure -> Navigate %llu ms\n",
+                        static_cast<unsigned long long>(entry.first - failed));
+            break;
+        }
+    }
+    EXPECT_EQ(Calls({"Navigate"}).back(), "Navigate\t" + std::string(kStartUrl));
+    EXPECT_EQ(Count("remove_NavigationStarting\t0\tknown"), 1u);
+    EXPECT_EQ(Count("Close\tcontroller"), 1u);
+
+    // In a minimised window the new browser waits for the window to come back.
+    ShowWindow(window_, SW_MINIMIZE);
+    Command("process-failed 0");
+    Settle();
+    EXPECT_EQ(Count("Close\tcontroller"), 2u);
+    EXPECT_EQ(Count("CreateCoreWebView2Controller"), 2u);
+    ShowWindow(window_, SW_RESTORE);
+    ASSERT_TRUE(WaitForCount("Navigate", navigations + 2));
+    EXPECT_EQ(Count("CreateCoreWebView2Controller"), 3u);
     Exit();
     ExpectCleanEnd();
 }
