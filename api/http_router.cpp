@@ -13,10 +13,13 @@ constexpr const char* kTextType = "text/plain";
 // What a user's report needs to tell a refused client from a broken one: the request line's method
 // and path and the headers the refusal was decided on, never the body.
 void TraceRefusal(const wchar_t* reason, const HttpRequest& request) {
-    const auto first = [](const std::vector<std::string>& values) { return values.empty() ? std::string() : values[0]; };
+    const auto first = [](const std::vector<std::string>& values) {
+        return values.empty() ? std::string() : values[0];
+    };
     DebugTrace(L"API refused (%ls): %ls %ls host=%ls origin=%ls fetch-site=%ls", reason,
                Utf8ToWide(request.method).c_str(), Utf8ToWide(request.path).c_str(),
-               Utf8ToWide(first(request.hostHeaders)).c_str(), Utf8ToWide(first(request.originHeaders)).c_str(),
+               Utf8ToWide(first(request.hostHeaders)).c_str(),
+               Utf8ToWide(first(request.originHeaders)).c_str(),
                Utf8ToWide(first(request.fetchSiteHeaders)).c_str());
 }
 

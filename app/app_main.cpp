@@ -109,8 +109,8 @@ LONG WINAPI CrashExceptionFilter(EXCEPTION_POINTERS* exceptionInfo) {
 void TraceStartup() {
     const AppConfig config = GetConfig();
     DebugTrace(L"TarnDown " TARN_VERSION_TEXT L" started in %ls", g_exeDir.c_str());
-    DebugTrace(L"Settings: port %d, downloadDir %ls, devDir %ls, autoExtract %d, autoCopyToDev %d", config.port,
-               config.downloadDir.c_str(), config.devDir.c_str(), config.autoExtract ? 1 : 0,
+    DebugTrace(L"Settings: port %d, downloadDir %ls, devDir %ls, autoExtract %d, autoCopyToDev %d",
+               config.port, config.downloadDir.c_str(), config.devDir.c_str(), config.autoExtract ? 1 : 0,
                config.autoCopyToDev ? 1 : 0);
 }
 

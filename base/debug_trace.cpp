@@ -37,8 +37,9 @@ TraceLog& Log() {
 }
 
 UniqueFile OpenForAppend(const std::wstring& path, std::uint64_t* size) {
-    UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER length = {};
     if (file && GetFileSizeEx(file.get(), &length)) {
         *size = static_cast<std::uint64_t>(length.QuadPart);
@@ -56,7 +57,8 @@ void WriteBatch(TraceLog& log, const std::string& batch) {
         log.file = OpenForAppend(log.path, &log.size);
     }
     DWORD written = 0;
-    if (log.file && WriteFile(log.file.get(), batch.data(), static_cast<DWORD>(batch.size()), &written, nullptr)) {
+    if (log.file &&
+        WriteFile(log.file.get(), batch.data(), static_cast<DWORD>(batch.size()), &written, nullptr)) {
         log.size += written;
     }
 }
@@ -65,8 +67,8 @@ std::string FormatLine(const wchar_t* message) {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     char prefix[64];
-    std::snprintf(prefix, sizeof(prefix), "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", now.wYear, now.wMonth, now.wDay,
-                  now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentThreadId());
+    std::snprintf(prefix, sizeof(prefix), "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentThreadId());
     std::string line = prefix;
     line += WideToUtf8(message);
     for (char& c : line) {

@@ -287,8 +287,9 @@ bool UpdateTaskStatus(const TaskRef& ref, TaskStatus status, int progress, const
     ReportChange(IsFinalStatus(status) ? TaskChange::Final : TaskChange::Ordinary);
     // Traced outside the lock: the log may be writing to the disk.
     if (!tracedName.empty() || !error.empty()) {
-        DebugTrace(L"Task %u \"%ls\": %ls %d%% %ls", static_cast<unsigned>(ref.index), Utf8ToWide(tracedName).c_str(),
-                   Utf8ToWide(TaskStatusApiWord(status)).c_str(), progress, Utf8ToWide(error).c_str());
+        DebugTrace(L"Task %u \"%ls\": %ls %d%% %ls", static_cast<unsigned>(ref.index),
+                   Utf8ToWide(tracedName).c_str(), Utf8ToWide(TaskStatusApiWord(status)).c_str(), progress,
+                   Utf8ToWide(error).c_str());
     }
     return true;
 }
@@ -392,7 +393,6 @@ void NotifyTaskListChanged() {
     PostToDownloadWindow(kAllTasksChanged);
 }
 
-
 void SetTaskChangeListener(TaskChangeListener listener) {
     g_changeListener.store(listener);
 }
@@ -400,4 +400,3 @@ void SetTaskChangeListener(TaskChangeListener listener) {
 void KeepTaskChanges() {
     ReportChange(TaskChange::Kept);
 }
-

@@ -147,7 +147,6 @@ std::wstring MakeTimestamp();
 // Posts WM_TASK_UPDATE with wParam -1 to the download window when one exists.
 void NotifyTaskListChanged();
 
-
 // Who keeps a copy of the table (the journal) hears of every change, after the lock is released.
 // Final marks a change that must reach the copy at once: a task reached a final status, or the
 // table was emptied; everything else may wait a little and be gathered with later changes. Kept
@@ -162,4 +161,3 @@ void SetTaskChangeListener(TaskChangeListener listener);
 // archive, moving files into the development directory), so that after a crash the task's record
 // never claims less than was done.
 void KeepTaskChanges();
-
