@@ -12,6 +12,7 @@
 #include "webhost/loader_library.h"
 #include "webhost/runtime_discovery.h"
 
+#include <forward_list>
 #include <string>
 
 namespace {
@@ -137,8 +138,23 @@ bool BrowserHost::EnsureHostWindow(HWND pageArea) {
     return true;
 }
 
-// The loader reads both folders again after the call returned (it retries with them when the
-// runtime's engine fails), so they live in the object, not on this stack.
+// Microsoft's loader reads the folders it was given again after the call returned (it retries with
+// them when the runtime's engine fails), possibly after this browser was torn down and another
+// creation began. So every folder text handed to it stays, unchanged, for the life of the process:
+// an append-only list of the few distinct values, never freed. UI thread only.
+namespace {
+const wchar_t* KeepForLoader(const std::wstring& folder) {
+    static auto* kept = new std::forward_list<std::wstring>();
+    for (const std::wstring& text : *kept) {
+        if (text == folder) {
+            return text.c_str();
+        }
+    }
+    kept->push_front(folder);
+    return kept->front().c_str();
+}
+}  // namespace
+
 HRESULT BrowserHost::StartEnvironment(HMODULE loader) {
     const auto withOptions = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
         reinterpret_cast<void*>(GetProcAddress(loader, kCreateEnvironmentWithOptionsExport)));
@@ -150,15 +166,16 @@ HRESULT BrowserHost::StartEnvironment(HMODULE loader) {
         return E_OUTOFMEMORY;
     }
     HRESULT result = E_FAIL;
+    const wchar_t* userDataFolder = KeepForLoader(userDataFolder_);
     if (withOptions && !runtimeFolder_.empty()) {
-        result = withOptions(runtimeFolder_.c_str(), userDataFolder_.c_str(), nullptr, handler.get());
+        result = withOptions(KeepForLoader(runtimeFolder_), userDataFolder, nullptr, handler.get());
         DebugTrace(L"CreateCoreWebView2EnvironmentWithOptions(%ls): 0x%08lX", runtimeFolder_.c_str(),
                    static_cast<unsigned long>(result));
         if (FAILED(result)) {
-            result = withOptions(nullptr, userDataFolder_.c_str(), nullptr, handler.get());
+            result = withOptions(nullptr, userDataFolder, nullptr, handler.get());
         }
     } else if (withOptions) {
-        result = withOptions(nullptr, userDataFolder_.c_str(), nullptr, handler.get());
+        result = withOptions(nullptr, userDataFolder, nullptr, handler.get());
     } else {
         result = plain(handler.get());
     }

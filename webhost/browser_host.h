@@ -110,7 +110,7 @@ class BrowserHost {
     BrowserState state_ = BrowserState::Idle;
     // The browser host window ("TarnWebHost", id 2022, child of the web page area); null when none.
     HWND hWebViewHost_ = nullptr;
-    // The folders handed to the loader; they outlive the call, as the loader reads them again.
+    // The folders this creation hands to the loader (through KeepForLoader, which keeps the texts).
     std::wstring runtimeFolder_;
     std::wstring userDataFolder_;
     ComPtr<ICoreWebView2Environment> webViewEnvironment_;
